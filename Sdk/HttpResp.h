@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace ZarnSdk {
+
+// A server reply as every feature sees it: the envelope's code and message, and the whole
+// reply body as `data`; or a local failure (-502 transport/HTTP status, -501 bad envelope)
+// with empty data.
+struct HttpResp {
+  int32_t code = 0;
+  std::wstring msg;
+  std::wstring data;
+};
+
+using HttpCallback = std::function<void(HttpResp)>;
+
+}  // namespace ZarnSdk

@@ -1,0 +1,12 @@
+# One sanitizer family per build directory; applied to every target of the tree so that the
+# SDK, the stand-in Steam client, the mock backend and the tests are all instrumented.
+if(ZARN_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer -g)
+  add_link_options(-fsanitize=thread)
+elseif(ZARN_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
+                      -fno-omit-frame-pointer -g)
+  add_link_options(-fsanitize=address,undefined)
+elseif(NOT ZARN_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "ZARN_SANITIZE must be empty, 'thread' or 'address'")
+endif()
