@@ -1,0 +1,27 @@
+// Exceptions of the HTTP transport. Every failure of Request::Send reaches its caller as a
+// sion::Error whose what() is a UTF-8 text meant to be shown or logged as it is.
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace sion {
+
+class Error : public std::exception {
+ public:
+  Error() = default;
+  explicit Error(std::string message) : message_(std::move(message)) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string message_;
+};
+
+// The peer ended the connection before the reply was complete. Deliberately carries no text:
+// Send rethrows it as a sion::Error with an empty message.
+class PeerConnectionClose : public Error {
+ public:
+  PeerConnectionClose() = default;
+};
+
+}  // namespace sion

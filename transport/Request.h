@@ -1,0 +1,54 @@
+// One HTTP/1.1 request: its URL, method, header list and body, and Send, which performs the
+// whole exchange on the calling thread over a fresh connection (plain TCP or verified TLS).
+// A Request owns all its members by value and is used by one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "transport/Header.h"
+#include "transport/Response.h"
+
+namespace sion {
+
+enum class Method : int { Get = 0, Post = 1, Put = 2, Delete = 3 };
+
+class Request {
+ public:
+  std::vector<char> message;     // serialised head plus body, built by BuildMessage
+  std::string method;            // "GET", "POST", ...; empty until SetMethod
+  std::string path;              // request target (path and query), from the URL
+  std::string protocol;          // "http" or "https", from the URL
+  std::string ip;                // dotted IPv4 of the server, set while connecting
+  std::string url;               // the URL as given to SetUrl
+  std::string host;              // host part of the URL, without port
+  std::vector<char> body;
+  std::string version = "HTTP/1.1";
+  Header header;                 // caller's fields first, then Host and Content-Length
+  int32_t proxyPort = 0;
+  std::string proxyHost;
+  bool useProxy = false;         // send in clear text to proxyHost:proxyPort, absolute target
+  int32_t port = 80;
+
+  Request& SetUrl(std::string newUrl);
+  Request& SetBody(std::string text);
+  Request& SetHeader(const Header& newHeader);
+  // A value outside the enumeration leaves `method` unchanged.
+  Request& SetMethod(Method newMethod);
+
+  // Checks the method and parses `target` (std::invalid_argument / std::out_of_range, before
+  // any network activity), then connects, writes the request and reads the whole reply. Every
+  // later failure - network, TLS, time-out, framing - is thrown as sion::Error. Blocks the
+  // calling thread for at most the transport's time limits (TransportSettings.h) per step.
+  Response Send(const std::string& target);
+
+  // Fills protocol, host, port and path from `target`; throws std::invalid_argument
+  // ("url格式不对或者是用了除http(s)外的协议") or std::out_of_range for an oversized port.
+  void ParseUrl(const std::string& target);
+
+  // Appends Host and Content-Length to `header` and the serialised request to `message`.
+  void BuildMessage();
+};
+
+}  // namespace sion

@@ -1,0 +1,91 @@
+// The process-wide pool of worker threads that sends requests off the caller's thread.
+//
+// Threads: Submit may be called from any thread; each request and its completion function run
+// on one of the workers. `queueMutex` guards `queue`, `threads` and `started`; it is never held
+// while a request is sent or a completion function runs, nor while a request maker runs.
+// Completion functions of different requests run concurrently, in no fixed order.
+// Ownership: the pool owns queued tasks; a completion function receives its AsyncResponse by
+// value. Workers are detached; Stop waits for them to end (each in-flight request is cut short
+// at its next network wait), so a pool must not be destroyed before Stop has returned - the
+// destructor calls Stop. Instance() lives on the heap and is never destroyed.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "transport/Request.h"
+#include "transport/Response.h"
+
+namespace sion {
+
+struct AsyncResponse {
+  Response resp;        // untouched (initial state) when the request failed
+  int32_t id = 0;
+  std::string err;      // empty on success; else the failure text (may be empty: peer closed)
+};
+
+struct Task {
+  Request request;
+  std::function<void(AsyncResponse)> callback;
+  int32_t id = 0;
+};
+
+class WorkerPool {
+ public:
+  static constexpr int kDefaultThreadCount = 6;
+
+  explicit WorkerPool(int workerCount = kDefaultThreadCount);
+  ~WorkerPool();  // Stop()
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
+
+  // The process-wide pool, created on first use, not started.
+  static WorkerPool& Instance();
+
+  // Creates the workers. A second call throws std::logic_error("一个线程池实例只能start一次").
+  void Start();
+
+  // Runs `maker` on the calling thread and queues the request it returns; `completion` is
+  // called exactly once on a worker with the outcome, unless the pool stops first. Requests
+  // submitted after Stop are dropped without a call. An empty maker throws
+  // std::bad_function_call; exceptions from `maker` propagate to the caller.
+  void Submit(std::function<Request()> maker, std::function<void(AsyncResponse)> completion);
+
+  // Ends the workers and waits until every one has ended: idle ones at once, busy ones after
+  // their request is cut short and any completion already running has returned. Queued tasks
+  // are dropped. Safe to call repeatedly and from a completion function (then it waits for all
+  // other workers; the calling worker ends after its completion function returns).
+  void Stop();
+
+  // Stop with a bounded wait; true when every worker ended within `limit`.
+  bool StopWithin(std::chrono::milliseconds limit);
+
+  // For the library's unload and process exit. With `processTerminating` (Windows kills the
+  // workers before unloading) it only raises the stop flag and neither locks nor waits;
+  // otherwise it stops with a short bounded wait so the game's exit never hangs.
+  void StopForUnload(bool processTerminating);
+
+ private:
+  void Worker(int index);
+  void RunTask(Task& task);
+  bool WaitForWorkers(std::unique_lock<std::mutex>& lock, const std::chrono::steady_clock::time_point* deadline);
+  void RequestStop();
+
+  const int threadCount;
+  std::deque<Task> queue;
+  std::mutex queueMutex;
+  std::condition_variable taskAvailable;
+  std::map<int, std::thread> threads;
+  bool started = false;
+  std::atomic<bool> stop{false};
+};
+
+}  // namespace sion
