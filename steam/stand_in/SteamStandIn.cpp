@@ -1,2 +1,0 @@
-// Placeholder: the stand-in Steam client is being written.
-#include "steam/steam_api_subset.h"
