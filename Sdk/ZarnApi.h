@@ -22,9 +22,12 @@ struct ApiEndpoints {
   std::string payResultUrl;
   std::string trackDataUrl;
 
-  // Built from an origin ("https://host[:port]").
+  // Built from an origin ("https://host[:port]"; trailing slashes are dropped). Both URL
+  // families share it: the API under origin + "/sdkapi", analytics at origin + "/data/h5/v1.do".
   static ApiEndpoints FromOrigin(const std::string& origin);
-  // The process-wide table: ZARN_SDK_API_ORIGIN when set at load, else the compiled-in origin.
+  // The process-wide table, built once on first use (thread-safe) and never changed: the
+  // environment variable ZARN_SDK_API_ORIGIN when set and not empty, else the compiled-in
+  // ZARN_API_ORIGIN.
   static const ApiEndpoints& Instance();
 };
 
@@ -52,9 +55,16 @@ struct PayResultParams {
   std::string channelProductId;
 };
 
+// Every Post... operation copies GlobalParams (and, for orders and payment results, the user
+// id) from the core once, builds its body on the calling thread and hands it to
+// CZarnHttp::PostCallback; the handler later runs once on an HTTP worker. Form values go out
+// raw except the bytes "%", "&", "=" and "+", which are percent-encoded (%25 %26 %3D %2B) so
+// that no value can add or split a parameter; the signature is always over the raw values.
 class ZarnApi {
  public:
+  // "appId=..&os=..&sdkVer=..&sdkType=..&clientId=..&runPlatform=..&gamePlatform=..".
   static std::string BuildCommonParams(const GlobalParams& params);
+  // 32 lower-case hex digits (empty only if the platform has no MD5).
   static std::string Md5Hex(std::string_view bytes);
   // {"merId":"<steamAppId>"}
   static std::string MerchantExtra(const GlobalParams& params);
@@ -65,6 +75,8 @@ class ZarnApi {
   static void PostProducts(HttpCallback handler);
   static void PostCreateOrder(const CreateOrderParams& params, HttpCallback handler);
   static void PostPayResult(const PayResultParams& params, HttpCallback handler);
+  // The analytics document as it stands (neither form-encoded nor signed), sent with
+  // "Content-Type: text/plain;charset=UTF-8" to trackDataUrl.
   static void PostTrackData(std::string body, HttpCallback handler);
 
   // The form bodies exactly as posted (exposed for golden tests).
