@@ -1,0 +1,72 @@
+# Installs the build into a fresh prefix, then configures, builds and runs the separate project
+# in CONSUMER_DIR, which finds the SDK with find_package(ZarnSdk) and links
+# ZarnSdk::zarnsdk64_mt as a game's build would. The consumer must load the installed libraries,
+# not the build tree's.
+# Inputs: BUILD_DIR, CONSUMER_DIR, WORK_DIR, GENERATOR, CXX_COMPILER, BUILD_TYPE, SANITIZE.
+cmake_minimum_required(VERSION 3.25)
+
+function(run_step what)
+  execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE out ERROR_VARIABLE out RESULT_VARIABLE rc TIMEOUT 240)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${what} failed (${rc}):\n${out}")
+  endif()
+  set(step_output "${out}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE "${WORK_DIR}")
+set(prefix "${WORK_DIR}/prefix")
+set(consumer_build "${WORK_DIR}/consumer-build")
+
+run_step("cmake --install" ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}")
+
+foreach(required include/ZarnProxy.h)
+  if(NOT EXISTS "${prefix}/${required}")
+    message(FATAL_ERROR "${required} was not installed")
+  endif()
+endforeach()
+file(GLOB_RECURSE installed_sdk "${prefix}/*/libzarnsdk64_mt.so")
+file(GLOB_RECURSE installed_steam "${prefix}/*/libsteam_api64.so")
+file(GLOB_RECURSE installed_config "${prefix}/*/ZarnSdkConfig.cmake")
+if(NOT installed_sdk OR NOT installed_steam OR NOT installed_config)
+  message(FATAL_ERROR "the install lacks the SDK library, the Steam client library or ZarnSdkConfig.cmake")
+endif()
+
+set(flags "")
+if(SANITIZE STREQUAL "thread")
+  set(flags "-fsanitize=thread")
+elseif(SANITIZE STREQUAL "address")
+  set(flags "-fsanitize=address,undefined")
+endif()
+set(configure ${CMAKE_COMMAND} -S "${CONSUMER_DIR}" -B "${consumer_build}" -G "${GENERATOR}"
+  "-DCMAKE_PREFIX_PATH=${prefix}" "-DCMAKE_CXX_COMPILER=${CXX_COMPILER}")
+if(BUILD_TYPE)
+  list(APPEND configure "-DCMAKE_BUILD_TYPE=${BUILD_TYPE}")
+endif()
+if(flags)
+  list(APPEND configure "-DCMAKE_CXX_FLAGS=${flags}" "-DCMAKE_EXE_LINKER_FLAGS=${flags}")
+endif()
+run_step("configuring the consumer" ${configure})
+run_step("building the consumer" ${CMAKE_COMMAND} --build "${consumer_build}")
+
+find_program(consumer zarn-sdk-consumer PATHS "${consumer_build}" NO_DEFAULT_PATH REQUIRED)
+run_step("running the consumer" "${consumer}")
+message("${step_output}")
+if(NOT step_output MATCHES "consumer: ok")
+  message(FATAL_ERROR "the consumer did not report success")
+endif()
+
+# Every Zarn library the consumer loaded must come from the install prefix.
+string(REGEX MATCHALL "loaded: [^\n]*lib(zarnsdk64_mt|steam_api64)\\.so[^\n]*" loaded "${step_output}")
+list(LENGTH loaded count)
+if(NOT count EQUAL 2)
+  message(FATAL_ERROR "expected the SDK and the Steam client library among the loaded objects, got: ${loaded}")
+endif()
+foreach(line IN LISTS loaded)
+  string(REGEX REPLACE "^loaded: " "" path "${line}")
+  file(REAL_PATH "${path}" path)
+  file(REAL_PATH "${prefix}" real_prefix)
+  cmake_path(IS_PREFIX real_prefix "${path}" inside)
+  if(NOT inside)
+    message(FATAL_ERROR "the consumer loaded ${path}, outside the install prefix ${real_prefix}")
+  endif()
+endforeach()

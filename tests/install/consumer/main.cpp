@@ -1,0 +1,50 @@
+// Calls the installed SDK before Init, as a game might while its menu is up: payment is not
+// available and Login is refused at once. Prints the paths of the Zarn libraries it loaded so
+// the test can check they come from the install prefix.
+#include <ZarnProxy.h>
+
+#include <link.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+int g_calls = 0;
+int g_code = 0;
+std::wstring g_msg;
+std::wstring g_data;
+
+// Login before Init answers on the calling thread, so plain globals are enough here.
+void OnLogin(int code, std::wstring msg, std::wstring data) {
+  ++g_calls;
+  g_code = code;
+  g_msg = std::move(msg);
+  g_data = std::move(data);
+}
+
+int PrintZarnLibrary(dl_phdr_info* info, size_t, void*) {
+  const char* name = info->dlpi_name;
+  if (name != nullptr && (std::strstr(name, "libzarnsdk64_mt") || std::strstr(name, "libsteam_api64"))) {
+    std::printf("loaded: %s\n", name);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main() {
+  if (ZarnProxy::IsPayAvailable()) {
+    std::puts("consumer: IsPayAvailable() is true before Init");
+    return 1;
+  }
+  ZarnProxy::Login(&OnLogin);
+  if (g_calls != 1 || g_code != -401 || g_msg != L"Sdk Not Init." || !g_data.empty()) {
+    std::printf("consumer: Login before Init gave %d call(s), code %d\n", g_calls, g_code);
+    return 1;
+  }
+  dl_iterate_phdr(&PrintZarnLibrary, nullptr);
+  std::puts("consumer: ok");
+  return 0;
+}
