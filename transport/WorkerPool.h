@@ -75,16 +75,21 @@ class WorkerPool {
 
  private:
   void Worker(int index);
+  void RunTasks();
   void RunTask(Task& task);
+  // Raises the stop flag and takes the queued tasks out (the caller destroys them unlocked).
+  std::deque<Task> RequestStop(std::unique_lock<std::mutex>& lock);
+  // Waits until every worker has ended, apart from workers that are themselves inside Stop;
+  // without a deadline when `deadline` is null. True when they all ended.
   bool WaitForWorkers(std::unique_lock<std::mutex>& lock, const std::chrono::steady_clock::time_point* deadline);
-  void RequestStop();
 
   const int threadCount;
   std::deque<Task> queue;
   std::mutex queueMutex;
-  std::condition_variable taskAvailable;
-  std::map<int, std::thread> threads;
+  std::condition_variable taskAvailable;  // queue changed, stop requested, or a worker ended
+  std::map<int, std::thread> threads;     // live workers by index; a worker removes its own entry
   bool started = false;
+  int stoppingWorkers = 0;                // workers currently waiting inside Stop
   std::atomic<bool> stop{false};
 };
 

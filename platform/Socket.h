@@ -1,0 +1,112 @@
+// The operating system's TCP sockets, as the HTTP transport needs them: per-request network
+// start-up, IPv4 name resolution, and one non-blocking IPv4 stream socket with waits that take
+// a time limit. One implementation file per OS (SocketPosix.cpp, SocketWindows.cpp).
+//
+// Texts are UTF-8. Nothing here keeps state between calls; a TcpSocket belongs to one thread
+// at a time. Failures are returned as OS error codes, except where a function says it throws.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
+namespace zarnplatform {
+
+#ifdef _WIN32
+using NativeSocket = std::uintptr_t;  // SOCKET
+inline constexpr NativeSocket kInvalidSocket = ~static_cast<NativeSocket>(0);
+#else
+using NativeSocket = int;
+inline constexpr NativeSocket kInvalidSocket = -1;
+#endif
+
+// Holds the OS network stack for one request: Winsock 2.0 is started by the constructor and
+// cleaned up by the destructor (the system counts starts, so concurrent requests are
+// independent); nothing on other systems. Throws std::runtime_error with the failure text.
+class NetworkSession {
+ public:
+  NetworkSession();
+  ~NetworkSession();
+  NetworkSession(const NetworkSession&) = delete;
+  NetworkSession& operator=(const NetworkSession&) = delete;
+};
+
+// The first IPv4 address of `name`, as dotted text. Throws std::runtime_error with "错误", the
+// resolver's decimal code and the system's text for it.
+std::string ResolveIpv4(const std::string& name);
+
+// Dotted IPv4 text to an address in network byte order; false when it is not one.
+bool ParseIpv4(const std::string& text, std::uint32_t& networkOrderAddress);
+
+enum class WaitFor { Read, Write, Connect };
+enum class Readiness { Ready, TimedOut, Failed };
+enum class IoStatus { Done, WouldBlock, Closed, Failed };
+
+struct IoResult {
+  IoStatus status = IoStatus::Failed;
+  std::size_t bytes = 0;  // with Done: bytes moved, at least one
+  int error = 0;          // with Failed: the OS error code
+};
+
+class TcpSocket {
+ public:
+  TcpSocket() = default;
+  ~TcpSocket();  // closes
+  TcpSocket(const TcpSocket&) = delete;
+  TcpSocket& operator=(const TcpSocket&) = delete;
+
+  // Creates a non-blocking, non-inheritable IPv4 stream socket; 0 or the OS error code.
+  int Open();
+  NativeSocket Native() const { return socket_; }
+
+  // Starts connecting; 0 when connected at once, kConnectPending, or the OS error code.
+  static constexpr int kConnectPending = -1;
+  int StartConnect(std::uint32_t networkOrderAddress, std::uint16_t port);
+  // After Wait(Connect) returned Ready: 0 when connected, else the OS error code.
+  int ConnectError() const;
+
+  // Waits up to `timeoutMs` until the socket can be read, written, or the connect finished
+  // (successfully or not). An error state of the socket counts as Ready, so the following
+  // call reports it.
+  Readiness Wait(WaitFor what, int timeoutMs) const;
+
+  // One non-blocking send; never raises SIGPIPE.
+  IoResult Send(const char* data, std::size_t size);
+  // One non-blocking receive; Closed when the peer ended its side.
+  IoResult Receive(char* buffer, std::size_t size);
+
+  void Close();
+
+ private:
+  NativeSocket socket_ = kInvalidSocket;
+};
+
+// The last OS socket error of this thread (errno, WSAGetLastError).
+int LastSocketError();
+
+// Blocks SIGPIPE on the calling thread for the rest of its life (no-op on Windows). For
+// threads that write to sockets through libraries that cannot pass MSG_NOSIGNAL (OpenSSL).
+void BlockSigpipeOnThisThread();
+
+// While alive, a write on this thread to a connection the peer has closed raises no SIGPIPE:
+// the signal is blocked, and one raised meanwhile is taken off the thread before the old mask
+// returns. No-op on Windows.
+class SigpipeGuard {
+ public:
+  SigpipeGuard();
+  ~SigpipeGuard();
+  SigpipeGuard(const SigpipeGuard&) = delete;
+  SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+
+ private:
+#ifndef _WIN32
+  sigset_t oldMask_;
+  bool wasPending_ = false;
+#endif
+};
+
+}  // namespace zarnplatform

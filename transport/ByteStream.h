@@ -1,0 +1,25 @@
+// A connected byte stream (plain TCP or TLS) as the exchange sees it. Owned by one thread.
+#pragma once
+
+#include <cstddef>
+
+namespace sion {
+
+class ByteStream {
+ public:
+  virtual ~ByteStream() = default;
+
+  // Writes every byte, waiting while the peer does not take them. Throws sion::Error on a
+  // failure or when no byte moves for the write time limit.
+  virtual void WriteAll(const char* data, std::size_t size) = 0;
+
+  // Reads at least one byte into `buffer`; returns 0 when the peer ended the stream cleanly
+  // (TCP end of stream, TLS close_notify). Throws sion::PeerConnectionClose when a TLS peer
+  // vanished without closing, and sion::Error on failures and after the read time limit.
+  virtual std::size_t ReadSome(char* buffer, std::size_t capacity) = 0;
+
+  // Ends our side politely where the protocol has a way to (TLS close_notify); never throws.
+  virtual void Finish() noexcept = 0;
+};
+
+}  // namespace sion

@@ -1,0 +1,7 @@
+#include "transport/ProcessExit.h"
+
+namespace sion {
+
+bool ProcessIsTerminating() noexcept { return false; }
+
+}  // namespace sion

@@ -1,0 +1,18 @@
+// Waiting for a socket under the transport's time limits and the worker pool's cancel flag.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "platform/Socket.h"
+
+namespace sion {
+
+// Returns once `socket` is ready for `what`. Waits in slices of at most 100 ms so that a
+// request whose worker pool is stopping gives up promptly (sion::Error "请求已取消"). After
+// `timeout` without readiness throws sion::Error "网络超时:" + stage + " " + host, the stage
+// being connect, read or write.
+void AwaitSocket(const zarnplatform::TcpSocket& socket, zarnplatform::WaitFor what,
+                 std::chrono::milliseconds timeout, const std::string& host);
+
+}  // namespace sion

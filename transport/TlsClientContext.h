@@ -1,0 +1,15 @@
+// The one OpenSSL client context of the process: TLS 1.2 or later, server certificates
+// verified against the platform's trust store (OpenSSL's default paths, which honour
+// SSL_CERT_FILE and SSL_CERT_DIR; on Windows also the system ROOT store).
+#pragma once
+
+#include <openssl/ssl.h>
+
+namespace sion {
+
+// Made on first use (thread-safe) and never freed, so detached workers can use it until the
+// process ends. The trust store is read then: set SSL_CERT_FILE before the first TLS request.
+// Throws sion::Error "openssl初始化异常" when OpenSSL could not make it.
+SSL_CTX* SharedTlsClientContext();
+
+}  // namespace sion

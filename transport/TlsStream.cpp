@@ -1,0 +1,138 @@
+#include "transport/TlsStream.h"
+
+#include <openssl/err.h>
+#include <openssl/x509v3.h>
+
+#include <climits>
+
+#include "transport/Error.h"
+#include "transport/Messages.h"
+#include "transport/SocketWait.h"
+#include "transport/TlsClientContext.h"
+#include "transport/TransportSettings.h"
+
+namespace sion {
+namespace {
+
+// OpenSSL 3 reports a peer that vanished without close_notify as this error; older releases
+// as a syscall error without errno.
+bool IsUnexpectedEof(int error) {
+  if (error == SSL_ERROR_SYSCALL) return ERR_peek_error() == 0;
+  if (error == SSL_ERROR_SSL) return ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
+  return false;
+}
+
+}  // namespace
+
+TlsStream::TlsStream(zarnplatform::TcpSocket& socket, std::string host) : socket_(socket), host_(std::move(host)) {
+  ssl_ = SSL_new(SharedTlsClientContext());
+  if (ssl_ == nullptr) throw Error(messages::kOpensslInit);
+  bool configured = SSL_set_fd(ssl_, static_cast<int>(socket_.Native())) == 1;
+  std::uint32_t address = 0;
+  if (zarnplatform::ParseIpv4(host_, address)) {
+    // An address is never sent as SNI; the certificate must name it as an IP SAN.
+    configured = configured && X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host_.c_str()) == 1;
+  } else {
+    configured = configured && SSL_set_tlsext_host_name(ssl_, host_.c_str()) == 1;
+    SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    configured = configured && SSL_set1_host(ssl_, host_.c_str()) == 1;
+  }
+  if (!configured) {
+    SSL_free(ssl_);
+    ssl_ = nullptr;
+    throw Error(messages::kOpensslInit);
+  }
+}
+
+TlsStream::~TlsStream() { SSL_free(ssl_); }
+
+bool TlsStream::AwaitRetry(int result, int& error) {
+  error = SSL_get_error(ssl_, result);
+  const auto timeout = GetTransportTimeouts().io;
+  if (error == SSL_ERROR_WANT_READ) {
+    AwaitSocket(socket_, zarnplatform::WaitFor::Read, timeout, host_);
+    return true;
+  }
+  if (error == SSL_ERROR_WANT_WRITE) {
+    AwaitSocket(socket_, zarnplatform::WaitFor::Write, timeout, host_);
+    return true;
+  }
+  failed_ = true;
+  return false;
+}
+
+void TlsStream::Handshake() {
+  for (;;) {
+    ERR_clear_error();
+    const int result = SSL_connect(ssl_);
+    if (result == 1) return;
+    int error = 0;
+    if (AwaitRetry(result, error)) continue;
+
+    std::string reason;
+    const long verification = SSL_get_verify_result(ssl_);
+    if (verification != X509_V_OK) {
+      reason = X509_verify_cert_error_string(verification);
+    } else if (const unsigned long code = ERR_peek_last_error(); code != 0) {
+      const char* text = ERR_reason_error_string(code);
+      if (text != nullptr) {
+        reason = text;
+      } else {
+        char buffer[256];
+        ERR_error_string_n(code, buffer, sizeof buffer);
+        reason = buffer;
+      }
+    } else {
+      reason = messages::kPeerClosed;
+    }
+    ERR_clear_error();
+    throw Error(messages::kTlsHandshake + reason);
+  }
+}
+
+void TlsStream::WriteAll(const char* data, std::size_t size) {
+  std::size_t written = 0;
+  while (written < size) {
+    const std::size_t left = size - written;
+    const int chunk = left > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(left);
+    ERR_clear_error();
+    // After a retry OpenSSL expects the same buffer and length again; both stay unchanged
+    // until it reports progress.
+    const int result = SSL_write(ssl_, data + written, chunk);
+    if (result > 0) {
+      written += static_cast<std::size_t>(result);
+      continue;
+    }
+    int error = 0;
+    if (AwaitRetry(result, error)) continue;
+    ERR_clear_error();
+    throw Error(messages::kSocketError + std::to_string(result));
+  }
+}
+
+std::size_t TlsStream::ReadSome(char* buffer, std::size_t capacity) {
+  const int chunk = capacity > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(capacity);
+  for (;;) {
+    ERR_clear_error();
+    const int result = SSL_read(ssl_, buffer, chunk);
+    if (result > 0) return static_cast<std::size_t>(result);
+    int error = 0;
+    if (AwaitRetry(result, error)) continue;
+    if (error == SSL_ERROR_ZERO_RETURN) return 0;
+    const bool vanished = IsUnexpectedEof(error);
+    ERR_clear_error();
+    if (vanished) throw PeerConnectionClose();
+    throw Error(messages::kSocketError + std::to_string(result));
+  }
+}
+
+void TlsStream::Finish() noexcept {
+  // One non-blocking attempt to send close_notify; the socket is closed right after anyway.
+  if (ssl_ != nullptr && !failed_) {
+    ERR_clear_error();
+    SSL_shutdown(ssl_);
+    ERR_clear_error();
+  }
+}
+
+}  // namespace sion
