@@ -1,0 +1,123 @@
+// zarn-mock-backend: the mock API server as a program, for people and the sample game.
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+
+#include "tools/mock_backend/MockBackend.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: zarn-mock-backend [--port N] [--plain] [--app-key KEY] [--ca-out FILE] [--origin-file FILE]\n"
+    "                         [--record FILE] [--catalogue FILE] [--steamsim-dir DIR] [--pay-status N]\n"
+    "  --port N          listen on 127.0.0.1:N (default: a free port)\n"
+    "  --plain           plain HTTP instead of HTTPS\n"
+    "  --app-key KEY     app key for every appId (default: zarn-demo-key)\n"
+    "  --ca-out FILE     write the certificate authority (PEM) there, for SSL_CERT_FILE\n"
+    "  --origin-file F   write the origin (scheme://127.0.0.1:port) to F once listening\n"
+    "  --record FILE     append one JSON line per request\n"
+    "  --catalogue FILE  product catalogue JSON (default: the built-in catalogue)\n"
+    "  --steamsim-dir D  drop a Steam transaction file per order (default: $ZARN_STEAMSIM_DIR)\n"
+    "  --pay-status N    \"status\" answered to payment results (default: 1)\n";
+
+int ParseInt(const std::string& flag, const std::string& text, int low, int high) {
+  size_t used = 0;
+  int value = 0;
+  try {
+    value = std::stoi(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used != text.size() || value < low || value > high) {
+    throw std::invalid_argument(flag + " needs a number from " + std::to_string(low) + " to " + std::to_string(high));
+  }
+  return value;
+}
+
+// Written under a temporary name and renamed, so a script polling for it never reads half.
+void WriteOriginFile(const std::string& path, const std::string& origin) {
+  const std::string temporary = path + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << origin << '\n';
+    if (!out.flush()) throw std::runtime_error("cannot write " + temporary);
+  }
+  std::filesystem::rename(temporary, path);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  zarnmock::MockOptions options;
+  std::string originFile;
+  bool steamSimGiven = false;
+  try {
+    for (int i = 1; i < argc; ++i) {
+      const std::string flag = argv[i];
+      auto value = [&]() -> std::string {
+        if (i + 1 >= argc) throw std::invalid_argument(flag + " needs a value");
+        return argv[++i];
+      };
+      if (flag == "--port") {
+        options.port = ParseInt(flag, value(), 1, 65535);
+      } else if (flag == "--plain") {
+        options.plainHttp = true;
+      } else if (flag == "--app-key") {
+        options.defaultAppKey = value();
+      } else if (flag == "--ca-out") {
+        options.caCertFile = value();
+      } else if (flag == "--origin-file") {
+        originFile = value();
+      } else if (flag == "--record") {
+        options.recordFile = value();
+      } else if (flag == "--catalogue") {
+        options.catalogueFile = value();
+      } else if (flag == "--steamsim-dir") {
+        options.steamSimDir = value();
+        steamSimGiven = true;
+      } else if (flag == "--pay-status") {
+        options.payStatus = ParseInt(flag, value(), -2147483647, 2147483647);
+      } else if (flag == "--help" || flag == "-h") {
+        std::cout << kUsage;
+        return 0;
+      } else {
+        throw std::invalid_argument("unknown option " + flag);
+      }
+    }
+  } catch (const std::exception& error) {
+    std::cerr << "zarn-mock-backend: " << error.what() << '\n' << kUsage;
+    return 2;
+  }
+  if (!steamSimGiven) {
+    if (const char* dir = std::getenv("ZARN_STEAMSIM_DIR")) options.steamSimDir = dir;
+  }
+
+  // Blocked before any thread starts, so every server thread inherits the mask and the
+  // signals are only ever taken by sigwait below.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  try {
+    zarnmock::MockBackend backend(options);
+    backend.Start();
+    std::cout << "zarn-mock-backend listening on " << backend.Origin() << std::endl;
+    if (!originFile.empty()) WriteOriginFile(originFile, backend.Origin());
+    if (!options.plainHttp) std::cerr << "zarn-mock-backend: certificate authority in " << backend.CaCertFile() << std::endl;
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    backend.Stop();
+  } catch (const std::exception& error) {
+    std::cerr << "zarn-mock-backend: " << error.what() << std::endl;
+    return 1;
+  }
+  return 0;
+}
