@@ -29,7 +29,15 @@ class ZarnConfigUtils {
   static void WriteCofnigJson(nlohmann::json config, bool shared);
   // Read, change and write as one step under the storage lock; returns the document as
   // written (or as it would have been written when the write failed).
+  //
+  // `change` runs on the caller's thread while the storage lock is held: it must be quick and
+  // must not call back into ZarnConfigUtils (the lock is not recursive). It receives an object
+  // whose known keys have their documented JSON types. Should it throw, nothing is written,
+  // the exception is logged and the document as read is returned.
   static nlohmann::json UpdateConfigJson(bool shared, const std::function<void(nlohmann::json&)>& change);
+  // As UpdateConfigJson, but the file is written only when `change` returns true; otherwise
+  // the document as read is returned.
+  static nlohmann::json MaybeUpdateConfigJson(bool shared, const std::function<bool(nlohmann::json&)>& change);
 
   static nlohmann::json DefaultAppConfig();
   static nlohmann::json DefaultSharedConfig();

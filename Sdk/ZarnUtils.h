@@ -8,7 +8,9 @@ namespace ZarnSdk {
 class ZarnUtils {
  public:
   // The persistent client id: the stored one, else derived from the machine id, else a random
-  // UUID; without hyphens. Stored in the shared configuration file.
+  // UUID; without hyphens. Stored in the shared configuration file; a stored non-empty id is
+  // returned without writing. Runs its read-derive-write under the storage lock, so any
+  // thread may call it.
   static std::string GetClientId();
   // The platform's machine identifier, or empty on any failure.
   static std::string GetMachineGuid();
@@ -23,5 +25,7 @@ std::string GetResolutionText();
 std::string GetTimeZoneText();
 // "UTC" + sign + whole hours of -biasMinutes, truncated toward zero ("UTC0" for zero).
 std::string FormatTimeZone(long biasMinutes);
+// The text without any "-": a GUID or UUID text becomes a client id.
+std::string RemoveHyphens(std::string text);
 
 }  // namespace ZarnSdk

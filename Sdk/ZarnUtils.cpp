@@ -1,0 +1,72 @@
+#include "Sdk/ZarnUtils.h"
+
+#include <algorithm>
+
+#include <nlohmann/json.hpp>
+
+#include "Sdk/ZarnConfigUtils.h"
+#include "Sdk/ZarnLog.h"
+#include "platform/Platform.h"
+
+namespace ZarnSdk {
+
+std::string ZarnUtils::GetClientId() {
+  std::string clientId;
+  bool derived = false;
+  // Under the storage lock, so two starts racing in one process cannot store two ids.
+  ZarnConfigUtils::MaybeUpdateConfigJson(true, [&](nlohmann::json& config) {
+    const auto stored = config.find("ClientId");
+    if (stored != config.end() && stored->is_string() && !stored->get_ref<const std::string&>().empty()) {
+      clientId = stored->get<std::string>();
+      return false;
+    }
+    std::string source = GetMachineGuid();
+    if (source.empty()) {
+      LOG(WARNING) << "MachineGUID is empty, try uuid ...";
+      source = zarnplatform::RandomUuid();
+      if (!source.empty()) LOG(INFO) << "Random UUID Reuslt:" << source;
+    }
+    clientId = RemoveHyphens(std::move(source));
+    // Stored even when empty: the next start then tries both sources again.
+    config["ClientId"] = clientId;
+    derived = true;
+    return true;
+  });
+  if (derived) {
+    LOG(INFO) << "Init ClientId :" << clientId;
+  } else {
+    LOG(INFO) << "Read ClientId :" << clientId;
+  }
+  return clientId;
+}
+
+std::string ZarnUtils::GetMachineGuid() { return zarnplatform::MachineId(); }
+
+std::string GetOsVersion() { return zarnplatform::OsVersionText(); }
+
+std::string GetResolutionText() {
+  const auto size = zarnplatform::PrimaryScreenSize();
+  if (!size) return "0x0";
+  return std::to_string(size->first) + "x" + std::to_string(size->second);
+}
+
+std::string GetTimeZoneText() {
+  const auto bias = zarnplatform::StandardBiasMinutes();
+  if (!bias) return {};
+  std::string text = FormatTimeZone(*bias);
+  LOG(INFO) << "TimeZone UTC\xa3\xba" << *bias;  // "TimeZone UTC：" with the full-width colon
+  return text;
+}
+
+std::string FormatTimeZone(long biasMinutes) {
+  // Widened first: negating the most negative long would overflow.
+  const long long hours = -static_cast<long long>(biasMinutes) / 60;
+  return std::string("UTC") + (hours > 0 ? "+" : "") + std::to_string(hours);
+}
+
+std::string RemoveHyphens(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '-'), text.end());
+  return text;
+}
+
+}  // namespace ZarnSdk
