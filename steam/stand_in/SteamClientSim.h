@@ -23,7 +23,11 @@ class SteamClientSim {
  public:
   static SteamClientSim& Instance();
 
-  // Steamworks entry points (steam_api_subset.h).
+  // Steamworks entry points (steam_api_subset.h). Before SteamAPI_Init and after
+  // SteamAPI_Shutdown the interfaces are null, the flat methods answer 0 / false and
+  // RunCallbacks delivers nothing. With ZARN_STEAMSIM_DIR set (read, like ZARN_STEAMSIM_PURCHASE,
+  // at SteamAPI_Init), each RunCallbacks first takes the overlay's purchase requests for the
+  // current app id and queues their answers, due at once.
   ESteamAPIInitResult Init(const char* interfaceVersions, SteamErrMsg* errorMessage);
   void Shutdown();
   void RunCallbacks();
@@ -35,7 +39,13 @@ class SteamClientSim {
   uint32_t GetAppID(const void* self);
   bool IsOverlayEnabled(const void* self);
 
-  // Control API (steam_sim.h).
+  // Control API (steam_sim.h). Values set here win over the environment from the moment they
+  // are set (a running session sees them at once) until Reset. Reset forgets them and drops the
+  // pending callbacks but keeps the session and the environment read at its start: a test can
+  // reset without pulling Steam from under an SDK that is running. SetClientRunning decides the
+  // next SteamAPI_Init only. SetTicketResponse applies to tickets requested afterwards.
+  // PushMicroTxnAuthorization queues even while Steam is not started; the authorisation is
+  // delivered by the first RunCallbacks of a session, unless a Shutdown or Reset drops it first.
   void Reset();
   void SetClientRunning(bool running);
   void SetAppId(uint32_t appId);
