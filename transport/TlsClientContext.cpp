@@ -9,10 +9,15 @@
 namespace sion {
 namespace {
 
+// OpenSSL must not tear itself down at exit while a worker may still be finishing a request
+// (the pool's exit wait is bounded). The option only counts at OpenSSL's first initialisation,
+// so it is made when the library loads, before any other use (the request signatures' digest
+// would otherwise initialise it first, with the exit handler).
+bool InitialiseOpenSsl() { return OPENSSL_init_ssl(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1; }
+const bool openSslReady = InitialiseOpenSsl();
+
 SSL_CTX* MakeContext() {
-  // No exit handler: a worker still finishing a request while the process exits must not find
-  // OpenSSL already torn down.
-  if (OPENSSL_init_ssl(OPENSSL_INIT_NO_ATEXIT, nullptr) != 1) return nullptr;
+  if (!openSslReady && !InitialiseOpenSsl()) return nullptr;
   SSL_CTX* context = SSL_CTX_new(TLS_client_method());
   if (context == nullptr) return nullptr;
   SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);

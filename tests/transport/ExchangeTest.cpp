@@ -145,7 +145,7 @@ TEST(PlainExchange, NothingWaitsForever) {
   // A server that never reads: the request body cannot all be written.
   ScriptedServer deaf([](ServerConnection& connection) { connection.HoldUntilReleased(); });
   sion::Request big = Get();
-  big.SetBody(std::string(64 * 1024 * 1024, 'x'));
+  big.SetBody(std::string(16 * 1024 * 1024, 'x'));
   start = std::chrono::steady_clock::now();
   EXPECT_EQ(FailureOf(std::move(big), deaf.Url()), "网络超时:write 127.0.0.1");
   EXPECT_LT(elapsed(start), 10s);
@@ -180,7 +180,7 @@ TEST(PlainExchange, ResetDuringTheWriteIsAnErrorNotASignal) {
     connection.Reset();
   });
   sion::Request big = Get();
-  big.SetBody(std::string(32 * 1024 * 1024, 'x'));
+  big.SetBody(std::string(16 * 1024 * 1024, 'x'));
   const std::string failure = FailureOf(std::move(big), server.Url());
   EXPECT_EQ(failure.rfind("网络异常,Socket错误码：", 0), 0u) << failure;
 }

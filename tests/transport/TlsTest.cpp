@@ -94,7 +94,7 @@ TEST(TlsExchange, HostilePeersEndInErrorsNotSignalsOrHangs) {
       },
       ScriptedServer::TlsIdentity{identity.certPem, identity.keyPem});
 
-  const std::string reset = FailureOf(server.Url(), std::string(32 * 1024 * 1024, 'x'));
+  const std::string reset = FailureOf(server.Url(), std::string(16 * 1024 * 1024, 'x'));
   EXPECT_EQ(reset.rfind("网络异常,Socket错误码：", 0), 0u) << reset;
   EXPECT_EQ(FailureOf(server.Url()), "");
 
