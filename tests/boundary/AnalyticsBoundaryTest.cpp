@@ -42,7 +42,7 @@ TEST_F(BoundaryTest, StartupEventOfAFreshMachineAndItsSuccessorAfterARestart) {
   std::vector<std::string> contextKeys;
   for (const auto& [key, value] : first["context"].items()) contextKeys.push_back(key);
   EXPECT_EQ(contextKeys, (std::vector<std::string>{"os", "resolution", "tz"}));
-  const auto& headers = mock().Requests(paths::kAnalytics)[0];
+  const auto headers = mock().Requests(paths::kAnalytics)[0];
   EXPECT_EQ(headers.Header("Content-Type"), "text/plain;charset=UTF-8");
   // Members in ascending order, compact.
   EXPECT_EQ(mock().Requests(paths::kAnalytics)[0].body, first.dump());
