@@ -63,6 +63,15 @@ char32_t NextUtf8(const std::string& s, size_t& i) {
   return cp;
 }
 
+// East Asian wide and fullwidth characters take two terminal columns.
+bool IsDoubleWidth(char32_t cp) {
+  return (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0x303E) || (cp >= 0x3041 && cp <= 0x33FF) ||
+         (cp >= 0x3400 && cp <= 0x4DBF) || (cp >= 0x4E00 && cp <= 0x9FFF) || (cp >= 0xA000 && cp <= 0xA4CF) ||
+         (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0xFE30 && cp <= 0xFE4F) ||
+         (cp >= 0xFF00 && cp <= 0xFF60) || (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x1F300 && cp <= 0x1F64F) ||
+         (cp >= 0x1F900 && cp <= 0x1F9FF) || (cp >= 0x20000 && cp <= 0x3FFFD);
+}
+
 }  // namespace
 
 std::string ToUtf8(const std::wstring& wide) {
@@ -94,9 +103,8 @@ std::wstring FromUtf8(const std::string& utf8) {
 
 size_t DisplayWidth(const std::string& utf8) {
   size_t width = 0;
-  for (const char c : utf8) {
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++width;
-  }
+  size_t i = 0;
+  while (i < utf8.size()) width += IsDoubleWidth(NextUtf8(utf8, i)) ? 2 : 1;
   return width;
 }
 

@@ -10,7 +10,7 @@ namespace sample {
 std::string ToUtf8(const std::wstring& wide);
 std::wstring FromUtf8(const std::string& utf8);
 
-// Number of code points, used as the display width when lining up table columns.
+// Terminal columns the text takes (East Asian wide characters count two), for lining up tables.
 size_t DisplayWidth(const std::string& utf8);
 
 }  // namespace sample
