@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <regex>
 
 #include "MockRequestBodies.h"
 #include "TestSupport.h"
@@ -83,6 +82,16 @@ class Program {
   bool exited_ = false;
 };
 
+// The port at the end of `line` after exactly `prefix`, or -1.
+int PortOf(const std::string& line, const std::string& prefix) {
+  if (line.rfind(prefix, 0) != 0 || line.size() == prefix.size() || line.size() > prefix.size() + 5) return -1;
+  const std::string digits = line.substr(prefix.size());
+  for (char c : digits) {
+    if (c < '0' || c > '9') return -1;
+  }
+  return std::stoi(digits);
+}
+
 }  // namespace
 
 TEST(MockBackendProgram, ListensAnswersAndStopsOnSigterm) {
@@ -92,12 +101,11 @@ TEST(MockBackendProgram, ListensAnswersAndStopsOnSigterm) {
   Program program({"--plain", "--app-key", "other-key", "--origin-file", originFile.string(), "--record",
                    recordFile.string(), "--pay-status", "0"});
   const std::string line = program.ReadLine();
-  std::smatch match;
-  ASSERT_TRUE(std::regex_match(line, match, std::regex(R"(zarn-mock-backend listening on (http://127\.0\.0\.1:(\d+)))")))
-      << line;
-  EXPECT_EQ(zarntest::ReadFile(originFile), match[1].str() + "\n");
+  const int port = PortOf(line, "zarn-mock-backend listening on http://127.0.0.1:");
+  ASSERT_GT(port, 0) << line;
+  EXPECT_EQ(zarntest::ReadFile(originFile), "http://127.0.0.1:" + std::to_string(port));
 
-  httplib::Client client("127.0.0.1", std::stoi(match[2].str()));
+  httplib::Client client("127.0.0.1", port);
   // MD5("10086" "other-key" "c0ffee-client" "Windows" "SteamEXE_2.0.0" "html5" "html5")
   auto result = PostForm(client, paths::kClientConfig, kCommon + "&osign=99226eb00e842e247d70de62ae62d77a");
   ASSERT_TRUE(result);
@@ -108,20 +116,24 @@ TEST(MockBackendProgram, ListensAnswersAndStopsOnSigterm) {
   EXPECT_NE(zarntest::ReadFile(recordFile).find(R"("ok":true)"), std::string::npos);
 }
 
-TEST(MockBackendProgram, HttpsWithAuthorityFileAndSigint) {
+TEST(MockBackendProgram, HttpsWithAuthorityFileSteamSimFolderAndSigint) {
   zarntest::TempDir dir;
   const auto caFile = dir.path() / "ca.pem";
+  zarntest::TempDir steamSim;
+  zarntest::ScopedEnv steamSimDir("ZARN_STEAMSIM_DIR", steamSim.str());
   Program program({"--ca-out", caFile.string()});
   const std::string line = program.ReadLine();
-  std::smatch match;
-  ASSERT_TRUE(std::regex_match(line, match, std::regex(R"(zarn-mock-backend listening on https://127\.0\.0\.1:(\d+))")))
-      << line;
-  httplib::SSLClient client("127.0.0.1", std::stoi(match[1].str()));
+  const int port = PortOf(line, "zarn-mock-backend listening on https://127.0.0.1:");
+  ASSERT_GT(port, 0) << line;
+  httplib::SSLClient client("127.0.0.1", port);
   client.set_ca_cert_path(caFile.string().c_str());
   client.enable_server_certificate_verification(true);
-  auto result = PostForm(client, paths::kClientConfig, kClientConfigBody);
+  auto result = PostForm(client, paths::kCreateOrder, kOrderBody);
   ASSERT_TRUE(result) << httplib::to_string(result.error());
-  EXPECT_EQ(result->status, 200);
+  const std::string steamOrderId = nlohmann::json::parse(result->body)["extInfo"]["steamOrderId"];
+  // The file is in place before the answer leaves.
+  EXPECT_EQ(zarntest::ReadFile(steamSim.path() / (steamOrderId + ".json")),
+            R"({"appId":480,"orderId":")" + steamOrderId + "\"}");
   program.Signal(SIGINT);
   EXPECT_EQ(program.Wait(), 0);
 }

@@ -40,12 +40,13 @@ int ParseInt(const std::string& flag, const std::string& text, int low, int high
   return value;
 }
 
-// Written under a temporary name and renamed, so a script polling for it never reads half.
+// The origin alone, no line break. Written under a temporary name and renamed, so a script
+// polling for it never reads half.
 void WriteOriginFile(const std::string& path, const std::string& origin) {
   const std::string temporary = path + ".tmp";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << origin << '\n';
+    out << origin;
     if (!out.flush()) throw std::runtime_error("cannot write " + temporary);
   }
   std::filesystem::rename(temporary, path);
@@ -109,8 +110,9 @@ int main(int argc, char** argv) {
   try {
     zarnmock::MockBackend backend(options);
     backend.Start();
-    std::cout << "zarn-mock-backend listening on " << backend.Origin() << std::endl;
+    // The file first: whoever sees the line may rely on the file being there.
     if (!originFile.empty()) WriteOriginFile(originFile, backend.Origin());
+    std::cout << "zarn-mock-backend listening on " << backend.Origin() << std::endl;
     if (!options.plainHttp) std::cerr << "zarn-mock-backend: certificate authority in " << backend.CaCertFile() << std::endl;
     int received = 0;
     sigwait(&stopSignals, &received);
