@@ -225,3 +225,32 @@ TEST(MockBackendScripting, EachOrderDropsOneCompleteTransactionFile) {
   EXPECT_EQ(backend.Requests(paths::kCreateOrder).back().note,
             "Steam order id is not decimal, no transaction file: ../evil");
 }
+
+TEST(MockBackendScripting, ConcurrentRequestsAreEachRecordedAndAnsweredOnce) {
+  zarnmock::MockBackend backend(Plain());
+  backend.Start();
+  constexpr int kClients = 8;
+  constexpr int kOrdersEach = 5;
+  auto waiter = std::async(std::launch::async,
+                           [&] { return backend.WaitForAnswers(paths::kCreateOrder, kClients * kOrdersEach, 60s); });
+  std::vector<std::future<std::vector<std::string>>> clients;
+  for (int c = 0; c < kClients; ++c) {
+    clients.push_back(std::async(std::launch::async, [&] {
+      httplib::Client client("127.0.0.1", backend.Port());
+      std::vector<std::string> ids;
+      for (int i = 0; i < kOrdersEach; ++i) {
+        ids.push_back(Reply(client, paths::kCreateOrder, kOrderBody)["extInfo"]["steamOrderId"].get<std::string>());
+      }
+      return ids;
+    }));
+  }
+  std::set<std::string> ids;
+  for (auto& client : clients) {
+    for (const auto& id : client.get()) ids.insert(id);
+  }
+  EXPECT_TRUE(waiter.get());
+  EXPECT_EQ(ids.size(), static_cast<size_t>(kClients * kOrdersEach));
+  std::set<uint64_t> sequences;
+  for (const auto& record : backend.Requests()) sequences.insert(record.sequence);
+  EXPECT_EQ(sequences.size(), static_cast<size_t>(kClients * kOrdersEach));
+}
