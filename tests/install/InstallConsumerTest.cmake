@@ -5,8 +5,10 @@
 # Inputs: BUILD_DIR, CONSUMER_DIR, WORK_DIR, GENERATOR, CXX_COMPILER, BUILD_TYPE, SANITIZE.
 cmake_minimum_required(VERSION 3.25)
 
+# Runs in WORK_DIR, which also catches the log file the SDK creates in the working directory.
 function(run_step what)
-  execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE out ERROR_VARIABLE out RESULT_VARIABLE rc TIMEOUT 240)
+  execute_process(COMMAND ${ARGN} WORKING_DIRECTORY "${WORK_DIR}"
+    OUTPUT_VARIABLE out ERROR_VARIABLE out RESULT_VARIABLE rc TIMEOUT 240)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "${what} failed (${rc}):\n${out}")
   endif()
@@ -14,6 +16,7 @@ function(run_step what)
 endfunction()
 
 file(REMOVE_RECURSE "${WORK_DIR}")
+file(MAKE_DIRECTORY "${WORK_DIR}")
 set(prefix "${WORK_DIR}/prefix")
 set(consumer_build "${WORK_DIR}/consumer-build")
 
