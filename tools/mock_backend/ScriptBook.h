@@ -17,7 +17,7 @@ struct ReplyScript {
   // answers have no side effects: no order is created, no transaction file written.
   std::optional<std::string> body;
   int httpStatus = 200;                          // status of every non-failure answer
-  std::string contentType = "application/json;charset=utf-8";
+  std::string contentType = "application/json;charset=utf-8";  // of replaced and failure bodies
   std::chrono::milliseconds delay{0};            // before every answer, failures included
   int failuresBeforeSuccess = 0;                 // the next N answers are the failure below
   int failureHttpStatus = 500;
