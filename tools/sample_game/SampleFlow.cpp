@@ -265,7 +265,20 @@ void SampleFlow::ExitSdk() {
   });
   if (CallbackMailbox::Instance().WaitFor(Slot::ExitDone, std::chrono::steady_clock::now() + options_.stepTimeout)) {
     exiting.join();
-    report_.Pass();
+    // Each call above answers once; anything left over is a second answer to the same call.
+    std::string extra;
+    for (const auto& [slot, name] : {std::pair{Slot::Init, "Init"}, std::pair{Slot::Login, "Login"},
+                                     std::pair{Slot::Products, "QueryProducts"}, std::pair{Slot::Payment, "CallPay"},
+                                     std::pair{Slot::Refusal, "CallPay after Logout"}}) {
+      if (const size_t count = CallbackMailbox::Instance().Pending(slot)) {
+        extra += std::string(extra.empty() ? "" : ", ") + name + " x" + std::to_string(count);
+      }
+    }
+    if (extra.empty()) {
+      report_.Pass();
+    } else {
+      report_.Fail("callbacks beyond the one answer each call gives: " + extra);
+    }
   } else {
     exiting.detach();
     exitStillRunning_ = true;

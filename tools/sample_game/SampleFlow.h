@@ -1,7 +1,8 @@
 // The walk through the SDK that a game makes, one reported step at a time:
 //   IsPayAvailable before Init, Init, the player identity setters, a custom event and two
 //   standard events, Login, QueryProducts, IsPayAvailable, CallPay up to the payment result,
-//   Logout (checked by a purchase that must be refused), Exit.
+//   Logout (checked by a purchase that must be refused), Exit (after which no call may have
+//   answered twice).
 // Every wait has the per-step deadline of SampleOptions; a step whose prerequisite failed is
 // skipped rather than left to time out. Runs on the main thread; callbacks come in through
 // CallbackMailbox.
