@@ -18,7 +18,7 @@ TEST(ConfigCrashSafety, KilledWriterLeavesAValidDocumentAndReadersNeverSeeATornO
   ZarnSdk::RecordSteamAppId(480);
   const std::string path = ZarnConfigUtils::GetAppConfigPath();
   // Large enough that writing one document takes several system calls.
-  const std::string padding(256 * 1024, 'p');
+  const std::string padding(64 * 1024, 'p');
 
   const pid_t child = fork();
   ASSERT_GE(child, 0);
@@ -48,7 +48,7 @@ TEST(ConfigCrashSafety, KilledWriterLeavesAValidDocumentAndReadersNeverSeeATornO
       return true;
     }
     lastSeen = document["EventOrder"].get<int>();
-    return lastSeen >= 60;
+    return lastSeen >= 30;
   }, std::chrono::seconds(60));
 
   kill(child, SIGKILL);
