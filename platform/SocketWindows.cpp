@@ -114,6 +114,10 @@ int TcpSocket::Open() {
     closesocket(s);
     return error;
   }
+  // The TLS handshake's last flight and the request are two small writes in a row: with Nagle
+  // the second waits for the server's delayed ACK on every request.
+  BOOL noDelay = TRUE;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
   socket_ = static_cast<NativeSocket>(s);
   return 0;
 }
