@@ -182,6 +182,10 @@ bool CZarnCore::InitSteam() {
   steamStarted_ = true;
   RecordSteamAppId(SteamAPI_ISteamUtils_GetAppID(SteamUtils()));
   LOG(INFO) << kLogSteamInitOk;
+  {
+    std::lock_guard<std::mutex> pumpLock(pumpMutex_);
+    pumpRunning_ = true;
+  }
   std::thread(&CZarnCore::TaskSteamCallback, this).detach();
   return true;
 }
@@ -194,9 +198,17 @@ void CZarnCore::TaskSteamCallback() {
       if (isExit || steamShutdown_) break;
       SteamAPI_RunCallbacks();
     }
-    SleepFor(kPumpPeriod);
+    // The period on the monotonic clock; Exit cuts it short.
+    const auto deadline = std::chrono::steady_clock::now() + kPumpPeriod;
+    std::unique_lock<std::mutex> pumpLock(pumpMutex_);
+    pumpCv_.wait_until(pumpLock, deadline, [this] { return isExit.load(); });
   }
   LOG(INFO) << kLogPumpEnded;
+  {
+    std::lock_guard<std::mutex> pumpLock(pumpMutex_);
+    pumpRunning_ = false;
+  }
+  pumpCv_.notify_all();
 }
 
 void CZarnCore::LoginSteam(ResultCallback callback) {
@@ -349,6 +361,11 @@ void CZarnCore::Exit() {
       steamShutdown_ = true;
       SteamAPI_Shutdown();
     }
+  }
+  {
+    std::unique_lock<std::mutex> pumpLock(pumpMutex_);
+    pumpCv_.notify_all();
+    pumpCv_.wait_for(pumpLock, std::chrono::seconds(2), [this] { return !pumpRunning_; });
   }
   sion::WorkerPool::Instance().Stop();
   LOG(INFO) << "Excute Exit.";

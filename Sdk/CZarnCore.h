@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -119,8 +120,11 @@ class CZarnCore {
   std::mutex steamMutex_;
   bool steamStarted_ = false;   // guarded by steamMutex_
   bool steamShutdown_ = false;  // guarded by steamMutex_
-  std::atomic<uint32_t> steamAppId_{0};
-  std::atomic<bool> steamAppIdKnown_{false};
+  // The pump's end, awaited by Exit so that no SDK thread is left logging while the game's
+  // process tears down its static objects.
+  std::mutex pumpMutex_;
+  std::condition_variable pumpCv_;
+  bool pumpRunning_ = false;  // guarded by pumpMutex_
   bool poolStarted_ = false;    // guarded by initMutex_
 
   std::mutex ticketMutex_;

@@ -10,7 +10,10 @@ void ConfigureLogger(bool enabled) {
   static std::mutex reconfigureMutex;
   std::lock_guard<std::mutex> lock(reconfigureMutex);
 
-  el::Loggers::addFlag(el::LoggingFlag::NewLineForContainer);
+  // The flag word is read by every logging thread: write it once, on the first configuration
+  // (start-up, before the SDK's own threads exist), never again.
+  static std::once_flag flagOnce;
+  std::call_once(flagOnce, [] { el::Loggers::addFlag(el::LoggingFlag::NewLineForContainer); });
   el::Configurations conf;
   conf.setToDefault();
   conf.setGlobally(el::ConfigurationType::Filename, "zarnlog.log");
