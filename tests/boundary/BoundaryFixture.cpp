@@ -72,6 +72,11 @@ void BoundaryTest::LoginSdk() {
   CallbackSlot<901>::log().Clear();
 }
 
+void BoundaryTest::WaitForStoredOrder(const std::string& steamOrderId) {
+  const std::string line = "Save SteamOrderId:" + steamOrderId;
+  ASSERT_TRUE(WaitUntil([&] { return LogText().find(line) != std::string::npos; })) << line;
+}
+
 std::vector<nlohmann::json> BoundaryTest::AnalyticsEvents() const {
   std::vector<nlohmann::json> events;
   for (const auto& request : mock_->Requests(zarnmock::paths::kAnalytics)) {

@@ -37,6 +37,10 @@ class BoundaryTest : public ::testing::Test {
   // Login and wait for its callback; asserts 200.
   void LoginSdk();
 
+  // Steam's report can only be matched once the SDK stored the order; its log line (logging on
+  // through a test-device start-up reply) says when.
+  void WaitForStoredOrder(const std::string& steamOrderId);
+
   // The analytics documents the mock received, in arrival order.
   std::vector<nlohmann::json> AnalyticsEvents() const;
 

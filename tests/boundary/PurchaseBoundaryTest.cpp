@@ -43,6 +43,7 @@ TEST_F(BoundaryTest, PurchaseFromCatalogueToPaymentCallback) {
   const std::string steamOrderId = order["extInfo"]["steamOrderId"];
   const int64_t amount = order["defaultAmountMicro"];
   ASSERT_GT(std::stoull(steamOrderId), 1ULL << 32);
+  WaitForStoredOrder(steamOrderId);
   EXPECT_EQ(CallbackSlot<32>::log().Count(), 0u) << "a created order is not reported";
 
   SteamSim_PushMicroTxnAuthorization(480, std::stoull(steamOrderId), true);
@@ -75,6 +76,7 @@ TEST_F(BoundaryTest, PurchaseFromCatalogueToPaymentCallback) {
 }
 
 TEST_F(BoundaryTest, DeclinedPurchaseIsReportedAndTheOrderKept) {
+  mock().SetIsTestDevice(1);
   StartSdk();
   LoginSdk();
   mock().SetPayStatus(0);
@@ -82,6 +84,7 @@ TEST_F(BoundaryTest, DeclinedPurchaseIsReportedAndTheOrderKept) {
   ASSERT_TRUE(mock().WaitForAnswers(paths::kCreateOrder, 1));
   const auto order = ReplyOf(mock().Requests(paths::kCreateOrder)[0]);
   const uint64_t steamOrderId = std::stoull(order["extInfo"]["steamOrderId"].get<std::string>());
+  WaitForStoredOrder(std::to_string(steamOrderId));
 
   SteamSim_PushMicroTxnAuthorization(480, steamOrderId, false);
   ASSERT_TRUE(CallbackSlot<33>::log().WaitFor(1));
@@ -100,6 +103,7 @@ TEST_F(BoundaryTest, DeclinedPurchaseIsReportedAndTheOrderKept) {
 }
 
 TEST_F(BoundaryTest, UnknownProductIsRefusedAndNullCallbacksStaySilent) {
+  mock().SetIsTestDevice(1);
   StartSdk();
   LoginSdk();
   sdk().QueryProducts(CallbackSlot<34>::fn);
@@ -115,7 +119,9 @@ TEST_F(BoundaryTest, UnknownProductIsRefusedAndNullCallbacksStaySilent) {
   sdk().CallPay(L"gem_pack_small", L"", nullptr);
   ASSERT_TRUE(mock().WaitForAnswers(paths::kCreateOrder, 1));
   const auto order = ReplyOf(mock().Requests(paths::kCreateOrder)[0]);
-  SteamSim_PushMicroTxnAuthorization(480, std::stoull(order["extInfo"]["steamOrderId"].get<std::string>()), true);
+  const std::string steamOrderId = order["extInfo"]["steamOrderId"];
+  WaitForStoredOrder(steamOrderId);
+  SteamSim_PushMicroTxnAuthorization(480, std::stoull(steamOrderId), true);
   ASSERT_TRUE(mock().WaitForAnswers(paths::kPayResult, 1));
 }
 
