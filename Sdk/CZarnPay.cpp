@@ -17,6 +17,15 @@
 namespace ZarnSdk {
 namespace {
 
+// A copy of the entry under `key`, taken under `mutex`, so the caller can work without the lock.
+template <class Map>
+std::optional<typename Map::mapped_type> CopyUnderLock(std::mutex& mutex, const Map& map, const std::string& key) {
+  std::lock_guard<std::mutex> lock(mutex);
+  const auto it = map.find(key);
+  if (it == map.end()) return std::nullopt;
+  return it->second;
+}
+
 using nlohmann::json;
 
 // "开始解析商品列表" (parsing the product list)
@@ -309,12 +318,7 @@ void CZarnPay::CreateOrder(std::string productId, std::string extInfo, ResultCal
 }
 
 void CZarnPay::ContinueOrder(const std::string& productId, const std::string& extInfo, ResultCallback callback) {
-  std::optional<ProductInfo> product;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto it = products_.find(productId);
-    if (it != products_.end()) product = it->second;
-  }
+  std::optional<ProductInfo> product = CopyUnderLock(mutex_, products_, productId);
   if (!product) {
     LOG(WARNING) << kLogProductNotFound << productId;
     InvokeCallback(callback, -400, L"Not Found Product.", L"");
@@ -365,12 +369,7 @@ void CZarnPay::HandleCreateOrderReply(const HttpResp& reply, const ProductInfo& 
 // ---------------------------------------------------------------------------- payment result
 
 void CZarnPay::PayResult(std::string authorized, std::string steamOrderId) {
-  std::optional<OrderInfo> order;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto it = orders_.find(steamOrderId);
-    if (it != orders_.end()) order = it->second;
-  }
+  std::optional<OrderInfo> order = CopyUnderLock(mutex_, orders_, steamOrderId);
   if (!order) {
     LOG(WARNING) << kLogSteamOrderNotFound << steamOrderId;
     return;
