@@ -43,8 +43,8 @@ TEST(Header, GetLowerCasesTheKeyAndFindsTheLastMatch) {
   EXPECT_EQ(stored.Get("missing"), "");
 }
 
-// The hand-written URL parser must give exactly the groups of the regular expression the
-// system has always been specified with.
+// The hand-written URL parser must give exactly the groups of the regular expression that
+// URLs have always been matched with.
 TEST(RequestUrl, MatchesTheReferenceExpression) {
   const std::regex reference(R"(^(http|https)://([\w.-]*):?(\d*)(/?.*)$)");
   const std::vector<std::string> urls = {
