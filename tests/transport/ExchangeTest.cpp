@@ -105,12 +105,8 @@ TEST(PlainExchange, ConnectionFailuresNameTheServer) {
   EXPECT_EQ(FailureOf(Get(), "https://localhost:" + port + "/x"),
             "连接失败:\nHost:localhost\nIp:127.0.0.1\n错误码：111");
   EXPECT_EQ(FailureOf(Get(), "http://1234:" + port + "/"), "地址转换错误");
-
-  // ".invalid" never resolves.
-  const std::string lookup = FailureOf(Get(), "http://nothing.invalid/");
-  EXPECT_EQ(lookup.rfind("错误", 0), 0u) << lookup;
-  EXPECT_NE(lookup.find_first_of("0123456789"), std::string::npos) << lookup;
-  EXPECT_GT(lookup.size(), std::string("错误-2").size()) << lookup;
+  // A failing name lookup is not exercised here: any name that fails to resolve is first asked
+  // of the machine's DNS server, and tests never leave the loopback range.
 }
 
 TEST(PlainExchange, ProxyGetsTheAbsoluteUrlInClearText) {
