@@ -104,13 +104,6 @@ TEST(Login, SuccessStoresStateRefreshesTrackerAndPassesTheReplyOn) {
   EXPECT_EQ(CZarnCore::Instance().GetPlayerState().token, "tok-2");
   EXPECT_EQ(CZarnCore::Instance().GetUserId(), "-7");
 
-  // So is a transport failure.
-  server.SetReply(kLoginPath, {503, "down"});
-  CZarnUser::Login(kSteamId, kTicket, CallbackSlot<0>::fn);
-  ASSERT_TRUE(log.WaitFor(4));
-  EXPECT_EQ(log.Records()[3].code, -502);
-  EXPECT_EQ(Narrow(log.Records()[3].msg), "Http Code:503, Msg:");
-  EXPECT_EQ(CZarnCore::Instance().GetUserId(), "-7");
   EXPECT_EQ(LoginEvents(server).size(), 2u);
 
   sion::WorkerPool::Instance().Stop();
