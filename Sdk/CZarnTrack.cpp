@@ -324,7 +324,9 @@ std::string CZarnTrack::GetEventOrder() {
     order = last < std::numeric_limits<int64_t>::max() ? last + 1 : last;
     config["EventOrder"] = order;
   });
-  return "n" + std::to_string(order);
+  std::string text = "n";
+  text += std::to_string(order);
+  return text;
 }
 
 void CZarnTrack::PostEvent(const std::string& name, const std::string& params, double value) {

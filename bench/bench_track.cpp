@@ -1,0 +1,116 @@
+// Cost of posting one analytics event on the game's thread: the envelope, the counter's file
+// read and atomic rewrite, the checks, and handing the request to the workers. The state file
+// lives on a real disk (a fresh folder under /tmp); the workers really send every event to the
+// mock backend on loopback meanwhile, as they would in a game.
+//
+// Besides Google Benchmark's mean, each run reports the median and 99th percentile of single
+// calls (p50_us, p99_us, max_us), since a game cares about its worst frames.
+#include <benchmark/benchmark.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Sdk/CZarnCore.h"
+#include "Sdk/CZarnTrack.h"
+#include "Sdk/SteamSession.h"
+#include "Sdk/ZarnLog.h"
+#include "tools/mock_backend/MockBackend.h"
+#include "transport/WorkerPool.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void ReportPercentiles(benchmark::State& state, std::vector<double>& micros) {
+  if (micros.empty()) return;
+  std::sort(micros.begin(), micros.end());
+  const auto at = [&micros](double q) {
+    const auto index = static_cast<size_t>(std::ceil(q * static_cast<double>(micros.size()))) - 1;
+    return micros[std::min(index, micros.size() - 1)];
+  };
+  state.counters["p50_us"] = at(0.50);
+  state.counters["p99_us"] = at(0.99);
+  state.counters["max_us"] = micros.back();
+}
+
+// Args: logging on (1) or off (0, as for every player that is not a test device); parameters
+// (1: a standard event with rules and three parameters, 0: a custom event without any).
+void BM_PostEvent(benchmark::State& state) {
+  const bool logging = state.range(0) != 0;
+  const bool withParams = state.range(1) != 0;
+  ZarnSdk::ConfigureLogger(logging);
+  const std::string name = withParams ? "qzk_user_create" : "boss_defeated";
+  const std::string params =
+      withParams ? R"({"nickname":"Ann","registerTime":1700000000000,"class":"mage"})" : std::string();
+  const double value = withParams ? std::numeric_limits<double>::quiet_NaN() : 3.5;
+
+  std::vector<double> micros;
+  micros.reserve(1 << 16);
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    ZarnSdk::CZarnTrack::Instance().PostEvent(name, params, value);
+    micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+  }
+  ZarnSdk::ConfigureLogger(false);
+  ReportPercentiles(state, micros);
+}
+BENCHMARK(BM_PostEvent)->ArgNames({"log", "params"})->Args({0, 0})->Args({0, 1})->Args({1, 1})
+    ->Unit(benchmark::kMicrosecond);
+
+// The counter alone: one read and one atomic rewrite of the per-game file under the storage lock.
+void BM_GetEventOrder(benchmark::State& state) {
+  ZarnSdk::ConfigureLogger(false);
+  std::vector<double> micros;
+  micros.reserve(1 << 16);
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    benchmark::DoNotOptimize(ZarnSdk::CZarnTrack::Instance().GetEventOrder());
+    micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+  }
+  ReportPercentiles(state, micros);
+}
+BENCHMARK(BM_GetEventOrder)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  char folder[] = "/tmp/zarn-bench-track-XXXXXX";
+  if (mkdtemp(folder) == nullptr || chdir(folder) != 0) {
+    std::perror("bench_track: temporary folder");
+    return 1;
+  }
+  setenv("HOME", folder, 1);
+  setenv("XDG_DATA_HOME", (std::string(folder) + "/data").c_str(), 1);
+
+  zarnmock::MockOptions options;
+  options.plainHttp = true;
+  auto mock = std::make_unique<zarnmock::MockBackend>(options);
+  mock->Start();
+  setenv("ZARN_SDK_API_ORIGIN", mock->Origin().c_str(), 1);
+
+  ZarnSdk::ConfigureLogger(false);
+  ZarnSdk::RecordSteamAppId(480);
+  ZarnSdk::CZarnCore::Instance().InitGlobalParams("1001", "zarn-demo-key");
+  sion::WorkerPool::Instance().Start();
+  ZarnSdk::CZarnTrack::Instance().Init();
+
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+
+  sion::WorkerPool::Instance().Stop();
+  mock->Stop();
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
+  return 0;
+}
