@@ -13,3 +13,11 @@ elseif(ZARN_SANITIZE STREQUAL "address")
 elseif(NOT ZARN_SANITIZE STREQUAL "")
   message(FATAL_ERROR "ZARN_SANITIZE must be empty, 'thread' or 'address'")
 endif()
+
+# zarn_sanitizer_hooks(<executable>): the thread-sanitizer exemptions of the project's own
+# programs. The SDK library never carries them.
+function(zarn_sanitizer_hooks target)
+  if(ZARN_SANITIZE STREQUAL "thread")
+    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tools/sanitizer_hooks/TsanSuppressions.cpp)
+  endif()
+endfunction()

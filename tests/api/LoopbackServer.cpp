@@ -12,17 +12,6 @@
 
 #include "CertGen.h"
 
-#if defined(__SANITIZE_THREAD__)
-// Debian's cpp-httplib is a prebuilt, uninstrumented library: ThreadSanitizer cannot see the
-// one-time initialisation guards of its function-local statics (its regular expressions), so
-// the first concurrent connections look like a race inside the library. Only accesses made
-// from that library are exempt; the SDK and the tests stay fully checked.
-// (Exported: the project hides symbols by default, and the sanitizer runtime looks it up.)
-extern "C" __attribute__((visibility("default"))) const char* __tsan_default_suppressions() {
-  return "called_from_lib:libcpp-httplib.so\n";
-}
-#endif
-
 namespace zarntest {
 
 std::string ReceivedRequest::Header(const std::string& name) const {

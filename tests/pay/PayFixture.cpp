@@ -10,19 +10,6 @@
 #include "Sdk/ZarnLog.h"
 #include "steam/steam_sim.h"
 
-#if defined(__SANITIZE_THREAD__)
-// Prebuilt, uninstrumented libraries: ThreadSanitizer cannot see the synchronisation inside
-// Debian's cpp-httplib (the mock backend's server threads) nor OpenSSL's lock-free caches of
-// certificate data shared by concurrent handshakes on one client context, so both look racy.
-// Only accesses made from inside those libraries are exempt; the SDK and the tests stay fully
-// checked. (Exported: the project hides symbols by default, and the runtime looks it up.)
-extern "C" __attribute__((visibility("default"))) const char* __tsan_default_suppressions() {
-  return "called_from_lib:libcpp-httplib.so\n"
-         "called_from_lib:libcrypto.so\n"
-         "called_from_lib:libssl.so\n";
-}
-#endif
-
 namespace zarntest {
 namespace {
 
@@ -43,10 +30,9 @@ std::vector<std::string> LogLines::lines_;
 void LogLines::Install() { el::Helpers::installLogDispatchCallback<LogDispatch>("pay-test-capture"); }
 
 void LogLines::Add(std::string line) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.push_back(std::move(line));
-  }
+  // Notified under the lock: the lines are static, and SDK threads may still log at exit.
+  std::lock_guard<std::mutex> lock(mutex_);
+  lines_.push_back(std::move(line));
   cv_.notify_all();
 }
 

@@ -88,10 +88,10 @@ std::string Narrow(const std::wstring& w) {
 }
 
 void CallbackLog::Add(int code, std::wstring msg, std::wstring data) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    records_.push_back({code, std::move(msg), std::move(data), std::this_thread::get_id()});
-  }
+  // Notified under the lock: a waiter may return and the (static) log be destroyed at process
+  // exit while an SDK thread is still inside this call.
+  std::lock_guard<std::mutex> lock(mutex_);
+  records_.push_back({code, std::move(msg), std::move(data), std::this_thread::get_id()});
   cv_.notify_all();
 }
 

@@ -11,14 +11,6 @@
 #include "tools/mock_backend/ApiPaths.h"
 #include "transport/WorkerPool.h"
 
-#if defined(__SANITIZE_THREAD__)
-// The mock backend answers through Debian's prebuilt cpp-httplib, which is not instrumented:
-// ThreadSanitizer cannot see the guards of its function-local statics and reports the first
-// concurrent connections as a race inside that library. Only accesses made from it are exempt.
-// Default visibility: the tree builds with hidden symbols, and the runtime must find this one.
-extern "C" __attribute__((visibility("default"))) const char* __tsan_default_suppressions() { return "called_from_lib:libcpp-httplib.so\n"; }
-#endif
-
 namespace tracktest {
 namespace {
 

@@ -13,10 +13,9 @@ namespace zarntest {
 class EventLog {
  public:
   void Add(std::string event) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      events_.push_back(std::move(event));
-    }
+    // Notified under the lock, so a waiter that returns may destroy the log at once.
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back(std::move(event));
     changed_.notify_all();
   }
 

@@ -37,10 +37,9 @@ ResultCallback CallbackMailbox::CallbackFor(Slot slot) {
 }
 
 void CallbackMailbox::Post(Slot slot, CallbackAnswer answer) {
-  {
-    std::lock_guard lock(mutex_);
-    queues_[static_cast<size_t>(slot)].push_back(std::move(answer));
-  }
+  // Notified under the lock: SDK threads may still post while the program ends.
+  std::lock_guard lock(mutex_);
+  queues_[static_cast<size_t>(slot)].push_back(std::move(answer));
   cv_.notify_all();
 }
 
