@@ -34,6 +34,10 @@ constexpr const char kLogParsingProducts[] = "\xBF\xAA\xCA\xBC\xBD\xE2\xCE\xF6\x
 constexpr const char kLogProductNotFound[] = "Not Found Product\xA3\xBA";
 // "Not Found Steam Order：" (full-width colon)
 constexpr const char kLogSteamOrderNotFound[] = "Not Found Steam Order\xA3\xBA";
+constexpr const char kLogEarlyReportMatched[] = "Steam Report Kept For Order, Notify Now:";
+// Reports kept while creations are pending; more than this many unknown ids at once is not a
+// race but a flood, and is dropped as before.
+constexpr std::size_t kMaxEarlyReports = 64;
 
 constexpr const char kSteamChannel[] = "STEAM";
 
@@ -338,6 +342,10 @@ void CZarnPay::ContinueOrder(const std::string& productId, const std::string& ex
   params.collectionInfo = Compact(collection);
   params.currencyCode = "";
   params.extInfo = extInfo;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++ordersInFlight_;
+  }
   ZarnApi::PostCreateOrder(params, [this, product = std::move(*product), extInfo, callback](HttpResp reply) {
     HandleCreateOrderReply(reply, product, extInfo, callback);
   });
@@ -345,31 +353,63 @@ void CZarnPay::ContinueOrder(const std::string& productId, const std::string& ex
 
 void CZarnPay::HandleCreateOrderReply(const HttpResp& reply, const ProductInfo& product, const std::string& extInfo,
                                       ResultCallback callback) {
+  std::optional<OrderInfo> order;
+  if (reply.code == 200) {
+    order = ParseOrderReply(WideToUtf8(reply.data));
+    if (order) {
+      order->product = product;
+      order->callback = callback;
+      order->extInfo = extInfo;
+    }
+  }
+  const std::optional<std::string> earlyReport = FinishOrderCreation(order);
   if (reply.code != 200) {
     InvokeCallback(callback, reply.code, reply.msg, reply.data);
     return;
   }
-  std::optional<OrderInfo> order = ParseOrderReply(WideToUtf8(reply.data));
   if (!order) {
     InvokeCallback(callback, -501, L"Server JSON Parse Error.", L"");
     return;
   }
-  order->product = product;
-  order->callback = callback;
-  order->extInfo = extInfo;
-  const std::string steamOrderId = order->steamOrderId;
-  const std::string orderId = order->orderId;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    orders_[steamOrderId] = std::move(*order);
+  LOG(INFO) << "Save SteamOrderId:" << order->steamOrderId << ",OrderId:" << order->orderId;
+  if (earlyReport) {
+    LOG(INFO) << kLogEarlyReportMatched << order->steamOrderId;
+    PayResult(*earlyReport, order->steamOrderId);
   }
-  LOG(INFO) << "Save SteamOrderId:" << steamOrderId << ",OrderId:" << orderId;
+}
+
+std::optional<std::string> CZarnPay::FinishOrderCreation(const std::optional<OrderInfo>& order) {
+  std::optional<std::string> earlyReport;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (ordersInFlight_ > 0) --ordersInFlight_;
+  if (order) {
+    orders_[order->steamOrderId] = *order;
+    const auto early = earlyReports_.find(order->steamOrderId);
+    if (early != earlyReports_.end()) {
+      earlyReport = early->second;
+      earlyReports_.erase(early);
+    }
+  }
+  // With no creation pending, a kept report can belong to no order any more.
+  if (ordersInFlight_ == 0) earlyReports_.clear();
+  return earlyReport;
 }
 
 // ---------------------------------------------------------------------------- payment result
 
 void CZarnPay::PayResult(std::string authorized, std::string steamOrderId) {
-  std::optional<OrderInfo> order = CopyUnderLock(mutex_, orders_, steamOrderId);
+  std::optional<OrderInfo> order;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = orders_.find(steamOrderId);
+    if (it != orders_.end()) {
+      order = it->second;
+    } else if (ordersInFlight_ > 0 && earlyReports_.size() < kMaxEarlyReports) {
+      // Steam may answer before the creation reply that names this order has been handled;
+      // the report is kept until that reply, or dropped once no creation is pending.
+      earlyReports_[steamOrderId] = authorized;
+    }
+  }
   if (!order) {
     LOG(WARNING) << kLogSteamOrderNotFound << steamOrderId;
     return;

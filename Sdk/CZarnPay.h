@@ -4,11 +4,11 @@
 // Steam callback pump (PayResult, entered while the core holds its Steam lock, so PayResult only
 // looks the order up and queues a request: it never calls the game and never blocks).
 //
-// Locking: mutex_ guards products_, orders_, loadInFlight_ and loadWaiters_. It is held only
-// for short table operations; never while a game callback, an onDone/onFail, a request or a
-// call into the core or the tracker runs. The core's productsLoaded flag is set under mutex_
-// right after a complete reply has been merged into products_, so whoever sees it set finds the
-// table filled.
+// Locking: mutex_ guards products_, orders_, loadInFlight_, loadWaiters_, ordersInFlight_ and
+// earlyReports_. It is held only for short table operations; never while a game callback, an
+// onDone/onFail, a request or a call into the core or the tracker runs. The core's
+// productsLoaded flag is set under mutex_ right after a complete reply has been merged into
+// products_, so whoever sees it set finds the table filled.
 //
 // Catalogue loads are shared: while one products request is in flight, further loads queue their
 // onDone/onFail and are answered by that request's reply instead of sending their own.
@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -73,7 +74,9 @@ class CZarnPay {
   void CreateOrder(std::string productId, std::string extInfo, ResultCallback callback);
   // Called on the Steam callback pump with the authorisation flag ("1" authorised) and the Steam
   // order id as decimal text. Never calls the game; the server's verdict reaches the order's
-  // callback from an HTTP worker.
+  // callback from an HTTP worker. A report that finds no order while a creation is pending is
+  // kept, and handled by the worker that stores its order (Steam may be quicker than the
+  // creation reply); with no creation pending it is dropped.
   void PayResult(std::string authorized, std::string steamOrderId);
 
  private:
@@ -91,6 +94,9 @@ class CZarnPay {
   void ContinueOrder(const std::string& productId, const std::string& extInfo, ResultCallback callback);
   void HandleCreateOrderReply(const HttpResp& reply, const ProductInfo& product, const std::string& extInfo,
                               ResultCallback callback);
+  // Stores a successfully created order (if any) and ends one pending creation; hands back a
+  // Steam report that arrived for that order before it was stored.
+  std::optional<std::string> FinishOrderCreation(const std::optional<OrderInfo>& order);
   void HandlePayResultReply(const HttpResp& reply, const std::string& steamOrderId, const OrderInfo& order);
 
   std::mutex mutex_;
@@ -98,6 +104,10 @@ class CZarnPay {
   std::unordered_map<std::string, OrderInfo> orders_;      // guarded by mutex_
   bool loadInFlight_ = false;                              // guarded by mutex_
   std::vector<LoadWaiter> loadWaiters_;                    // guarded by mutex_
+  int ordersInFlight_ = 0;                                 // guarded by mutex_
+  // Steam reports (order id -> authorisation flag) that found no order while a creation was
+  // pending. guarded by mutex_
+  std::unordered_map<std::string, std::string> earlyReports_;
 };
 
 }  // namespace ZarnSdk

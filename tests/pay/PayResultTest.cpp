@@ -172,3 +172,40 @@ TEST_F(PayTest, PurchaseWithNullCallbackStillCreatesAndReportsItsOrder) {
   core.CallPay("gem_pack_small", "", nullptr);
   ASSERT_TRUE(mock().WaitForAnswers(paths::kCreateOrder, 2));
 }
+
+TEST_F(PayTest, SteamReportAheadOfTheCreationReplyIsKeptForItsOrderAndOnlyThen) {
+  ASSERT_NO_FATAL_FAILURE(StartReady());
+  const std::string early = "9000000000000000101";
+  mock().ForceSteamOrderId(early);
+  // The dialog can be answered before the creation reply has been handled: hold that reply back
+  // well past the pump's delivery of the report.
+  mock().Script(paths::kCreateOrder, zarntest::ScriptDelay(1500ms));
+  CZarnCore::Instance().CallPay("gem_pack_small", "early", CallbackSlot<1>::fn);
+  ReportSteamDecision(early, true);
+  ASSERT_TRUE(LogLines::WaitFor(kNotFound + early, 1));
+  ASSERT_EQ(mock().RequestCount(paths::kPayResult), 0u) << "the creation reply must still be pending";
+
+  ASSERT_TRUE(CallbackSlot<1>::log().WaitFor(1));
+  const auto result = CallbackSlot<1>::log().Records().front();
+  EXPECT_EQ(result.code, 200);
+  EXPECT_EQ(nlohmann::json::parse(Narrow(result.data))["status"], 1);
+  const auto requests = mock().Requests(paths::kPayResult);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests.front().Param("status"), "1");
+  EXPECT_EQ(requests.front().Param("extVerifyInfo"), R"({"steamOrderId":")" + early + R"("})");
+
+  // With no creation pending a report for an unknown order is not kept: a later order that
+  // happens to carry that id waits for its own report.
+  mock().ClearScript(paths::kCreateOrder);
+  const std::string stale = "9000000000000000202";
+  ReportSteamDecision(stale, true);
+  ASSERT_TRUE(LogLines::WaitFor(kNotFound + stale, 1));
+  mock().ForceSteamOrderId(stale);
+  CZarnCore::Instance().CallPay("gem_pack_small", "later", CallbackSlot<2>::fn);
+  ASSERT_EQ(WaitForSavedOrder(2).steamOrderId, stale);
+  ReportSteamDecision(stale, false);
+  ASSERT_TRUE(CallbackSlot<2>::log().WaitFor(1));
+  const auto pays = mock().Requests(paths::kPayResult);
+  ASSERT_EQ(pays.size(), 2u);
+  EXPECT_EQ(pays.back().Param("status"), "0") << "only the order's own (declined) report is sent";
+}
