@@ -94,6 +94,7 @@ Response Receive(ByteStream& stream) {
 }  // namespace
 
 Response Exchange(Request& request) {
+  const ScopedExchangeDeadline limit(std::chrono::steady_clock::now() + GetTransportTimeouts().total);
   zarnplatform::NetworkSession session;
   zarnplatform::TcpSocket socket;
   Connect(request, socket);

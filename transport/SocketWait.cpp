@@ -25,7 +25,7 @@ const char* StageName(zarnplatform::WaitFor what) {
 void AwaitSocket(const zarnplatform::TcpSocket& socket, zarnplatform::WaitFor what,
                  std::chrono::milliseconds timeout, const std::string& host) {
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + timeout;
+  const Clock::time_point deadline = std::min(Clock::now() + timeout, ExchangeDeadline());
   for (;;) {
     if (CancelRequested()) throw Error(messages::kCancelled);
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());

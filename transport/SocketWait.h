@@ -10,8 +10,8 @@ namespace sion {
 
 // Returns once `socket` is ready for `what`. Waits in slices of at most 100 ms so that a
 // request whose worker pool is stopping gives up promptly (sion::Error "请求已取消"). After
-// `timeout` without readiness throws sion::Error "网络超时:" + stage + " " + host, the stage
-// being connect, read or write.
+// `timeout` without readiness, or at the thread's exchange deadline, throws sion::Error
+// "网络超时:" + stage + " " + host, the stage being connect, read or write.
 void AwaitSocket(const zarnplatform::TcpSocket& socket, zarnplatform::WaitFor what,
                  std::chrono::milliseconds timeout, const std::string& host);
 

@@ -14,6 +14,9 @@ inline constexpr std::size_t kMaxBodyBytes = 16 * 1024 * 1024;
 struct TransportTimeouts {
   std::chrono::milliseconds connect{10000};  // TCP connect
   std::chrono::milliseconds io{30000};       // any read or write that makes no progress
+  // The whole exchange, from connect to the last byte of the reply: a server that trickles
+  // a byte now and then must not hold a worker for ever.
+  std::chrono::milliseconds total{120000};
 };
 
 // Test and tuning hook: replaces the time limits for requests that start afterwards. Safe to
@@ -36,5 +39,21 @@ class ScopedCancelFlag {
 
 // True when the calling thread's cancel flag is set.
 bool CancelRequested();
+
+// While alive, every network wait on this thread ends by `deadline` at the latest. An exchange
+// installs one for its whole duration.
+class ScopedExchangeDeadline {
+ public:
+  explicit ScopedExchangeDeadline(std::chrono::steady_clock::time_point deadline);
+  ~ScopedExchangeDeadline();
+  ScopedExchangeDeadline(const ScopedExchangeDeadline&) = delete;
+  ScopedExchangeDeadline& operator=(const ScopedExchangeDeadline&) = delete;
+
+ private:
+  std::chrono::steady_clock::time_point previous_;
+};
+
+// The calling thread's exchange deadline; time_point::max() when none is installed.
+std::chrono::steady_clock::time_point ExchangeDeadline();
 
 }  // namespace sion

@@ -1,10 +1,12 @@
 // Request::Send over real loopback connections against a scripted plain-HTTP server.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 
 #include "ScriptedServer.h"
@@ -168,6 +170,25 @@ TEST(PlainExchange, NothingWaitsForever) {
   ::close(listener);
   silent.Release();
   deaf.Release();
+
+  // A server that keeps every single wait short but never finishes: the whole exchange has a
+  // limit of its own.
+  sion::SetTransportTimeouts({300ms, 300ms, 1s});
+  std::atomic<bool> trickling{true};
+  ScriptedServer trickle([&trickling](ServerConnection& connection) {
+    connection.ReadRequest();
+    connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
+    while (trickling) {
+      connection.Pause(100ms);
+      connection.Send("x");
+    }
+  });
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(FailureOf(Get(), trickle.Url()), "网络超时:read 127.0.0.1");
+  EXPECT_GE(elapsed(start), 900ms);
+  EXPECT_LT(elapsed(start), 5s);
+  trickling = false;
+  sion::SetTransportTimeouts({});
 }
 
 TEST(PlainExchange, ResetDuringTheWriteIsAnErrorNotASignal) {
