@@ -126,21 +126,7 @@ bool ParamValueAccepted(const std::string& param, const nlohmann::json& value) {
 }  // namespace
 
 struct CZarnTrack::Snapshot {
-  bool initialised = false;
-  std::string deviceId;
-  std::string appId;
-  std::string platform;
-  std::string gamePlatform;
-  std::string fingerId;
-  int64_t userId = -1;
-  std::string serverId;
-  std::string gameUserId;
-  std::string sdkVersion;
-  std::string sdkType;
-  int32_t level = 0;
-  std::string tz;
-  std::string os;
-  std::string resolution;
+  EventIdentity fields;
   std::string eventName;
   nlohmann::json rules;
 };
@@ -159,13 +145,13 @@ void CZarnTrack::Init() {
   const GlobalParams global = CZarnCore::Instance().GetGlobalParams();
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    appId_ = global.appId;
-    deviceId_ = global.clientId;
-    fingerId_ = global.clientId;
-    platform_ = global.runPlatform;
-    gamePlatform_ = global.gamePlatform;
-    sdkVersion_ = global.sdkVer;
-    sdkType_ = global.sdkType;
+    fields_.appId = global.appId;
+    fields_.deviceId = global.clientId;
+    fields_.fingerId = global.clientId;
+    fields_.platform = global.runPlatform;
+    fields_.gamePlatform = global.gamePlatform;
+    fields_.sdkVersion = global.sdkVer;
+    fields_.sdkType = global.sdkType;
   }
   UpdateUserId();
   UpdateGameUserInfo();
@@ -177,11 +163,11 @@ void CZarnTrack::Init() {
   LOG(INFO) << "OS Version\xA3\xBA" << os;  // "OS Version：" (full-width colon)
 
   std::lock_guard<std::mutex> lock(mutex_);
-  resolution_ = std::move(resolution);
+  fields_.resolution = std::move(resolution);
   // A platform that cannot tell its time zone leaves the text as it was.
-  if (!tz.empty()) tz_ = std::move(tz);
-  os_ = std::move(os);
-  initialised_ = true;
+  if (!tz.empty()) fields_.tz = std::move(tz);
+  fields_.os = std::move(os);
+  fields_.initialised = true;
 }
 
 void CZarnTrack::UpdateUserId() {
@@ -190,7 +176,7 @@ void CZarnTrack::UpdateUserId() {
   const std::optional<int64_t> parsed = ParseDecimal(text);
   if (!parsed) LOG(ERROR) << "Update UserId Error, Not Decimal:" << text;
   std::lock_guard<std::mutex> lock(mutex_);
-  userId_ = parsed.value_or(-1);
+  fields_.userId = parsed.value_or(-1);
 }
 
 void CZarnTrack::UpdateGameUserInfo() {
@@ -199,9 +185,9 @@ void CZarnTrack::UpdateGameUserInfo() {
   std::string serverId = ValueOrUnknown(player.serverId);
   std::string gameUserId = ValueOrUnknown(player.gameUserId);
   std::lock_guard<std::mutex> lock(mutex_);
-  serverId_ = std::move(serverId);
-  gameUserId_ = std::move(gameUserId);
-  level_ = player.level;
+  fields_.serverId = std::move(serverId);
+  fields_.gameUserId = std::move(gameUserId);
+  fields_.level = player.level;
 }
 
 std::string CZarnTrack::ValueOrUnknown(const std::string& text) { return text.empty() ? std::string(kUnknown) : text; }
@@ -221,12 +207,12 @@ void CZarnTrack::InitEventRules() {
 
 std::string CZarnTrack::DeviceId() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return deviceId_;
+  return fields_.deviceId;
 }
 
 std::string CZarnTrack::Resolution() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return resolution_;
+  return fields_.resolution;
 }
 
 // ------------------------------------------------------------------------------ names and rules
@@ -294,22 +280,8 @@ void CZarnTrack::CheckParamsAgainstRules(const std::string& name, const std::str
 CZarnTrack::Snapshot CZarnTrack::TakeSnapshot(const std::string& name) {
   std::lock_guard<std::mutex> lock(mutex_);
   Snapshot s;
-  s.initialised = initialised_;
-  if (!initialised_) return s;
-  s.deviceId = deviceId_;
-  s.appId = appId_;
-  s.platform = platform_;
-  s.gamePlatform = gamePlatform_;
-  s.fingerId = fingerId_;
-  s.userId = userId_;
-  s.serverId = serverId_;
-  s.gameUserId = gameUserId_;
-  s.sdkVersion = sdkVersion_;
-  s.sdkType = sdkType_;
-  s.level = level_;
-  s.tz = tz_;
-  s.os = os_;
-  s.resolution = resolution_;
+  s.fields = fields_;
+  if (!fields_.initialised) return s;
   s.eventName = EventNameLocked(name);
   s.rules = RulesForLocked(name);
   return s;
@@ -332,22 +304,22 @@ std::string CZarnTrack::GetEventOrder() {
 void CZarnTrack::PostEvent(const std::string& name, const std::string& params, double value) {
   try {
     Snapshot s = TakeSnapshot(name);
-    if (!s.initialised) {
+    if (!s.fields.initialised) {
       LOG(ERROR) << "Post Event Before Init:" << name;
       return;
     }
 
     nlohmann::json envelope = nlohmann::json::object();
-    envelope["appId"] = std::move(s.appId);
-    envelope["deviceId"] = std::move(s.deviceId);
-    envelope["fingerId"] = std::move(s.fingerId);
-    envelope["platform"] = std::move(s.platform);
-    envelope["gamePlatform"] = std::move(s.gamePlatform);
-    envelope["userId"] = s.userId;
-    envelope["serverId"] = std::move(s.serverId);
-    envelope["gameUserId"] = std::move(s.gameUserId);
-    envelope["sdkVersion"] = std::move(s.sdkVersion);
-    envelope["sdkType"] = std::move(s.sdkType);
+    envelope["appId"] = std::move(s.fields.appId);
+    envelope["deviceId"] = std::move(s.fields.deviceId);
+    envelope["fingerId"] = std::move(s.fields.fingerId);
+    envelope["platform"] = std::move(s.fields.platform);
+    envelope["gamePlatform"] = std::move(s.fields.gamePlatform);
+    envelope["userId"] = s.fields.userId;
+    envelope["serverId"] = std::move(s.fields.serverId);
+    envelope["gameUserId"] = std::move(s.fields.gameUserId);
+    envelope["sdkVersion"] = std::move(s.fields.sdkVersion);
+    envelope["sdkType"] = std::move(s.fields.sdkType);
     envelope["sdkTime"] = NowMillis();
     // The counter advances here, before any check: a rejected-looking event still uses a number.
     envelope["eventOrder"] = GetEventOrder();
@@ -357,10 +329,10 @@ void CZarnTrack::PostEvent(const std::string& name, const std::string& params, d
     if (!RegexMatch(kNamePattern, name)) LOG(ERROR) << "Post Event Name Error:" << name;
 
     nlohmann::json context = nlohmann::json::object();
-    context["os"] = std::move(s.os);
-    context["resolution"] = std::move(s.resolution);
-    context["tz"] = std::move(s.tz);
-    if (name == "qzk_user_create" || name == "qzk_level_achieved") context["level"] = s.level;
+    context["os"] = std::move(s.fields.os);
+    context["resolution"] = std::move(s.fields.resolution);
+    context["tz"] = std::move(s.fields.tz);
+    if (name == "qzk_user_create" || name == "qzk_level_achieved") context["level"] = s.fields.level;
 
     if (!params.empty()) {
       const nlohmann::json parsed = ParseParams(params);

@@ -89,6 +89,24 @@ class CZarnTrack {
   CZarnTrack() = default;
   ~CZarnTrack() = delete;
 
+  // The identity and environment every event carries.
+  struct EventIdentity {
+    bool initialised = false;
+    std::string deviceId;
+    std::string appId;
+    std::string platform;
+    std::string gamePlatform;
+    std::string fingerId;
+    int64_t userId = -1;
+    std::string serverId;
+    std::string gameUserId;
+    std::string sdkVersion;
+    std::string sdkType;
+    int32_t level = 0;
+    std::string tz;
+    std::string os;
+    std::string resolution;
+  };
   // What one event needs of the tracker's fields, copied under one lock.
   struct Snapshot;
   Snapshot TakeSnapshot(const std::string& name);
@@ -99,21 +117,7 @@ class CZarnTrack {
 
   std::mutex refreshMutex_;
   std::mutex mutex_;
-  bool initialised_ = false;
-  std::string deviceId_;
-  std::string appId_;
-  std::string platform_;
-  std::string gamePlatform_;
-  std::string fingerId_;
-  int64_t userId_ = -1;
-  std::string serverId_;
-  std::string gameUserId_;
-  std::string sdkVersion_;
-  std::string sdkType_;
-  int32_t level_ = 0;
-  std::string tz_;
-  std::string os_;
-  std::string resolution_;
+  EventIdentity fields_;
   std::set<std::string> standardEvents_;
   nlohmann::json requiredParams_;
 };
