@@ -1,147 +1,70 @@
-// The SDK core: global parameters, flags, player state, start-up, and the Steam session
-// (callback pump, authentication ticket wait, purchase authorisations), Logout and Exit.
+// The SDK core behind the exports: start-up, the gates of Login and CallPay, the player's
+// identity setters, Logout and Exit. The Steam session, payment, analytics and the request
+// catalogue are its collaborators, handed in by the composition root (SdkInstance).
 //
-// Threads that enter here: the game's threads (exports), the Steam callback pump, one ticket
-// wait thread per Login, and the HTTP workers (start-up and attribution replies, login reply).
-//
-// Locking (no lock is ever held while a game callback runs or while a request is sent):
-//   initMutex_    serialises InitSdk against itself.
-//   stateMutex_   guards globalParams_, the player-state texts and level.
-//   steamMutex_   guards every call into the Steam client library and steamShutdown_: the pump
-//                 holds it around SteamAPI_RunCallbacks, Exit around SteamAPI_Shutdown, so no
-//                 Steam call overlaps the shutdown and none follows it.
-//   ticketMutex_  guards authTicketResults_.
-// The four flags are atomics.
+// Threads: the game's threads (every operation), HTTP workers (start-up and attribution
+// replies). `initMutex_` serialises start-ups; it is the outermost lock of the SDK (taken
+// before the Steam port's, the store's, the session's and the pool's) and is never held while
+// a game callback runs.
 #pragma once
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <functional>
-#include <mutex>
-#include <optional>
 #include <string>
-#include <unordered_map>
 
+#include "Sdk/CZarnPay.h"
+#include "Sdk/CZarnTrack.h"
+#include "Sdk/GameCallback.h"
 #include "Sdk/HttpResp.h"
-#include "ZarnProxy.h"
-#include "steam/steam_api_subset.h"
+#include "Sdk/SessionState.h"
+#include "Sdk/SteamSession.h"
+#include "Sdk/ZarnApi.h"
+#include "Sdk/ZarnConfigUtils.h"
+#include "platform/Mutex.h"
+#include "transport/WorkerPool.h"
 
 namespace ZarnSdk {
-
-// The application's, SDK's and device's identity texts, filled once by InitGlobalParams.
-struct GlobalParams {
-  std::string appId;
-  std::string appKey;
-  std::string os;
-  std::string sdkVer;
-  std::string sdkType;
-  std::string clientId;
-  std::string runPlatform;
-  std::string gamePlatform;
-  std::string steamAppId;
-};
-
-// A consistent copy of the player's state.
-struct PlayerState {
-  std::string serverId;
-  std::string gameUserId;
-  std::string nickName;
-  int32_t level = 0;
-  std::string token;
-  std::string userId = "-1";
-};
 
 inline constexpr const char* kSdkVersion = "SteamEXE_2.0.0";
 
 class CZarnCore {
  public:
-  // The process-wide core; created on first use (the shared library touches it at load) and
-  // never destroyed, so detached threads may keep using it until the process ends.
-  static CZarnCore& Instance();
+  struct Collaborators {
+    SessionState& session;
+    ZarnConfigUtils& store;
+    sion::WorkerPool& pool;
+    ZarnApi& api;
+    CZarnTrack& track;
+    CZarnPay& pay;
+    SteamSession& steam;
+  };
+  explicit CZarnCore(Collaborators c) : c_(c) {}
 
-  // ---- behind the exports
-  void InitSdk(std::string appId, std::string appKey, ResultCallback callback);
-  void LoginSteam(ResultCallback callback);
-  void CallPay(std::string productId, std::string extInfo, ResultCallback callback);
+  // Steam start, global parameters, workers, tracker, the start-up event and request; the
+  // game hears the start-up reply. Refusals (-402, 200 "Sdk already init.") come at once.
+  void InitSdk(const std::string& appId, const std::string& appKey, const GameCallback& callback) EXCLUDES(initMutex_);
+  void LoginSteam(const GameCallback& callback);
+  void CallPay(const std::string& productId, const std::string& extInfo, const GameCallback& callback);
   bool IsPayAvailable();
   void Logout();
+  // Exit flag, Steam shutdown, the workers stopped and awaited. Nothing is reset.
   void Exit();
-  void SetServerId(std::string value);
-  void SetGameUserId(std::string value);
-  void SetNickName(std::string value);
+  void SetServerId(const std::string& value);
+  void SetGameUserId(const std::string& value);
+  void SetNickName(const std::string& value);
   void SetLevel(int32_t level);
 
-  // ---- steps of start-up and the Steam session
-  void InitGlobalParams(std::string appId, std::string appKey);
-  bool InitSteam();
-  void TaskSteamCallback();
-  void TaskCheckSteamAuth(std::string steamId, HAuthTicket handle, std::string ticketHex, ResultCallback callback);
-  void OnAuthSessionTicketResponse(GetAuthSessionTicketResponse_t* response);
-  void OnMicroTxnAuthorizationResponse(MicroTxnAuthorizationResponse_t* response);
-  void HandleStartupReply(const HttpResp& resp, ResultCallback callback);
-  void HandleAttributionReply(const HttpResp& resp);
-
-  // ---- thread-safe views for the other parts of the SDK
-  GlobalParams GetGlobalParams() const;
-  PlayerState GetPlayerState() const;
-  std::string GetUserId() const;
-  // A successful login: stores token and user id, then sets isLogin.
-  void StoreLogin(std::string token, std::string userId);
-  // The running game's Steam application id, known once Steam started; never calls Steam.
-  std::optional<uint32_t> SteamAppId() const;
-
-  std::atomic<bool> isInit{false};
-  std::atomic<bool> isLogin{false};
-  std::atomic<bool> productsLoaded{false};
-  std::atomic<bool> isExit{false};
-
-  // ---- test seams: tests replace these to observe what the Steam session hands on.
-  struct Hooks {
-    std::function<void(std::string steamId, std::string ticketHex, ResultCallback)> login;
-    std::function<void(std::string authorized, std::string steamOrderId)> payResult;
-  };
-  void SetHooksForTests(Hooks hooks);
-  void SetTicketWaitForTests(std::chrono::milliseconds period, int maxPolls);
+  bool IsInit() const { return isInit_.load(); }
 
  private:
-  CZarnCore();
-  ~CZarnCore() = delete;
+  void InitGlobalParams(const std::string& appId, const std::string& appKey);
+  void HandleStartupReply(const HttpResp& resp, const GameCallback& callback);
+  void HandleAttributionReply(const HttpResp& resp);
 
-  int32_t TicketResult(HAuthTicket handle);
-  void ResetTicketResult(HAuthTicket handle);
-
-  std::mutex initMutex_;
-  mutable std::mutex stateMutex_;
-  GlobalParams globalParams_;
-  PlayerState player_;
-
-  std::mutex steamMutex_;
-  bool steamStarted_ = false;   // guarded by steamMutex_
-  bool steamShutdown_ = false;  // guarded by steamMutex_
-  // The pump's end, awaited by Exit so that no SDK thread is left logging while the game's
-  // process tears down its static objects.
-  std::mutex pumpMutex_;
-  std::condition_variable pumpCv_;
-  bool pumpRunning_ = false;  // guarded by pumpMutex_
-  bool poolStarted_ = false;    // guarded by initMutex_
-
-  std::mutex ticketMutex_;
-  std::unordered_map<HAuthTicket, int32_t> authTicketResults_;  // guarded by ticketMutex_
-
-  std::mutex hooksMutex_;
-  Hooks hooks_;  // guarded by hooksMutex_
-  std::atomic<int64_t> ticketPollPeriodMs_{100};
-  std::atomic<int> ticketMaxPolls_{100};
-
-  CCallback<CZarnCore, GetAuthSessionTicketResponse_t> authTicketCallback_;
-  CCallback<CZarnCore, MicroTxnAuthorizationResponse_t> microTxnCallback_;
+  const Collaborators c_;
+  std::atomic<bool> isInit_{false};
+  zarnplatform::Mutex initMutex_;
+  bool poolStarted_ GUARDED_BY(initMutex_) = false;
 };
-
-// Calls a game callback unless it is null. Every SDK-made result goes through here.
-inline void InvokeCallback(ResultCallback callback, int code, const std::wstring& msg, const std::wstring& data) {
-  if (callback != nullptr) callback(code, msg, data);
-}
 
 }  // namespace ZarnSdk

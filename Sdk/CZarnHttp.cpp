@@ -1,15 +1,13 @@
 #include "Sdk/CZarnHttp.h"
 
-#include <stdexcept>
 #include <climits>
-#include <cstdint>
 #include <cstdlib>
 #include <exception>
-#include <limits>
+#include <stdexcept>
 #include <utility>
 
-#include <nlohmann/json.hpp>
-
+#include "Sdk/ReplyReader.h"
+#include "Sdk/ResultCodes.h"
 #include "Sdk/ZarnLog.h"
 #include "proxy/StringConvert.h"
 #include "transport/Request.h"
@@ -29,9 +27,6 @@ constexpr const char* kLabelReplyStatus = "     \xcf\xec\xd3\xa6:";
 // "请求结果:" (request result)
 constexpr const char* kLabelReplyBody = "\xc7\xeb\xc7\xf3\xbd\xe1\xb9\xfb:";
 
-constexpr int32_t kCodeBadEnvelope = -501;
-constexpr int32_t kCodeHttpFailure = -502;
-
 // The status text read as C's atoi reads it (leading blanks, optional sign, leading digits; 0
 // when none), without atoi's undefined result on overflow: out-of-range texts saturate, which
 // can never be mistaken for 200.
@@ -42,36 +37,42 @@ int HttpStatus(const std::string& statusText) {
   return static_cast<int>(value);
 }
 
-// The envelope's "code". The JSON library's own conversion accepts every number type and
-// booleans (floats truncated toward zero) and throws its type error for anything else; it is
-// used for those cases so -501 carries the library's text. Values outside 32 bits are refused
-// rather than wrapped or converted with undefined behaviour: a wrapped code could read as 200.
-int32_t EnvelopeCode(const nlohmann::json& envelope) {
-  const nlohmann::json& code = envelope.at("code");
-  bool inRange = true;
-  switch (code.type()) {
-    case nlohmann::json::value_t::number_integer: {
-      const int64_t v = code.get<int64_t>();
-      inRange = v >= INT32_MIN && v <= INT32_MAX;
-      break;
-    }
-    case nlohmann::json::value_t::number_unsigned:
-      inRange = code.get<uint64_t>() <= static_cast<uint64_t>(INT32_MAX);
-      break;
-    case nlohmann::json::value_t::number_float: {
-      // Truncation toward zero keeps values in (-2^31 - 1, 2^31).
-      const double v = code.get<double>();
-      inRange = v > -2147483649.0 && v < 2147483648.0;
-      break;
-    }
-    default:
-      break;
-  }
-  if (!inRange) throw std::out_of_range("envelope code out of 32-bit range: " + code.dump());
+// The envelope's "code": required, and refused rather than wrapped when it does not fit 32
+// bits (a wrapped code could read as 200).
+int32_t EnvelopeCode(const reply::Json& envelope) {
+  const reply::Json& code = envelope.at("code");
+  if (const auto value = reply::IntegerValue<int32_t>(code)) return *value;
+  if (code.is_number()) throw std::out_of_range("envelope code out of 32-bit range: " + code.dump());
+  // The library's own conversion error carries its usual text.
   return code.get<int32_t>();
 }
 
 }  // namespace
+
+HttpResp DecodeReply(const sion::AsyncResponse& response) {
+  HttpResp out;
+  const std::string& statusText = response.resp.statusCode;
+  if (HttpStatus(statusText) != 200) {
+    out.code = results::kHttpFailureCode;
+    out.msg = HttpFailureMessage(statusText, response.err);
+    return out;
+  }
+
+  const std::string body = response.resp.StrBody();
+  try {
+    const reply::Json envelope = reply::Json::parse(body);
+    out.code = EnvelopeCode(envelope);
+    if (envelope.contains("msg")) {
+      out.msg = Utf8ToWide(reply::StringValue(envelope.at("msg")));
+    } else if (envelope.contains("message")) {
+      out.msg = Utf8ToWide(reply::StringValue(envelope.at("message")));
+    }
+    out.data = Utf8ToWide(body);
+  } catch (const std::exception& e) {
+    out = HttpResp{results::kBadReplyCode, Utf8ToWide(e.what()), std::wstring()};
+  }
+  return out;
+}
 
 void CZarnHttp::PostCallback(const std::string& url, const std::string& data, HttpCallback callback,
                              const sion::Header* header) {
@@ -83,50 +84,24 @@ void CZarnHttp::PostCallback(const std::string& url, const std::string& data, Ht
 
   LOG(INFO) << "\n" << kLabelRequestUrl << url << "\n" << kLabelRequestData << data << "\n";
 
+  auto completion = [callback = std::move(callback), url](sion::AsyncResponse response) {
+    const int status = HttpStatus(response.resp.statusCode);
+    const std::string logText = status == 200 ? kLabelReplyBody + response.resp.StrBody() : std::string();
+    LOG(INFO) << "\n" << kLabelReplyUrl << url << kLabelReplyStatus << status << "\n" << logText << "\n";
+    if (callback) callback(DecodeReply(response));
+  };
   // The maker runs inside Submit on this thread, so borrowing `header` is safe.
-  sion::WorkerPool::Instance().Submit(
+  pool_.Submit(
       [&url, &data, header]() {
         sion::Request request;
         request.SetUrl(url).SetBody(data).SetHeader(*header).SetMethod(sion::Method::Post);
         return request;
       },
-      SionCallback(std::move(callback), url));
+      std::move(completion));
 }
 
-HttpResp CZarnHttp::DecodeResponse(const sion::AsyncResponse& response) {
-  HttpResp out;
-  const std::string& statusText = response.resp.statusCode;
-  if (HttpStatus(statusText) != 200) {
-    out.code = kCodeHttpFailure;
-    out.msg = Utf8ToWide("Http Code:" + statusText + ", Msg:" + response.err);
-    return out;
-  }
-
-  const std::string body = response.resp.StrBody();
-  try {
-    const nlohmann::json envelope = nlohmann::json::parse(body);
-    out.code = EnvelopeCode(envelope);
-    if (envelope.contains("msg")) {
-      out.msg = Utf8ToWide(envelope.at("msg").get<std::string>());
-    } else if (envelope.contains("message")) {
-      out.msg = Utf8ToWide(envelope.at("message").get<std::string>());
-    }
-    out.data = Utf8ToWide(body);
-  } catch (const std::exception& e) {
-    out = HttpResp{kCodeBadEnvelope, Utf8ToWide(e.what()), std::wstring()};
-  }
-  return out;
-}
-
-std::function<void(sion::AsyncResponse)> CZarnHttp::SionCallback(HttpCallback callback, const std::string& url) {
-  return [callback = std::move(callback), url](sion::AsyncResponse response) {
-    const int status = HttpStatus(response.resp.statusCode);
-    const std::string logText = status == 200 ? kLabelReplyBody + response.resp.StrBody() : std::string();
-    LOG(INFO) << "\n" << kLabelReplyUrl << url << kLabelReplyStatus << status << "\n" << logText << "\n";
-
-    HttpResp resp = DecodeResponse(response);
-    if (callback) callback(std::move(resp));
-  };
+void CZarnHttp::Post(OutgoingRequest request, HttpCallback done) {
+  PostCallback(request.url, request.body, std::move(done), request.header.Fields().empty() ? nullptr : &request.header);
 }
 
 }  // namespace ZarnSdk

@@ -1,29 +1,35 @@
-// The single gateway between the SDK's features and the HTTP transport: posts a body
-// asynchronously on the worker pool and decodes the server's reply envelope into an HttpResp.
-// Stateless. The callback runs exactly once on a worker thread (unless the pool stops first).
+// The gateway between the SDK's features and the HTTP transport: posts a body on the worker
+// pool and decodes the server's reply envelope into an HttpResp. Holds no state of its own.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "Sdk/HttpResp.h"
+#include "Sdk/RequestPoster.h"
 #include "transport/Header.h"
 #include "transport/WorkerPool.h"
 
 namespace ZarnSdk {
 
-class CZarnHttp {
- public:
-  // header null: one entry "content-type: application/x-www-form-urlencoded". The list only
-  // has to live until PostCallback returns.
-  static void PostCallback(const std::string& url, const std::string& data, HttpCallback callback,
-                           const sion::Header* header = nullptr);
+// The reply as a feature sees it: -502 "Http Code:<status>, Msg:<transport text>" unless the
+// HTTP status is 200; else the envelope's "code" (an integer, a fraction cut toward zero, a
+// boolean as 0/1) and "msg" (else "message"), with the whole body as data; -501 with the JSON
+// library's text when the body is not such an envelope.
+HttpResp DecodeReply(const sion::AsyncResponse& response);
 
-  // Decodes a transport outcome into the HttpResp a feature sees (exposed for tests).
-  static HttpResp DecodeResponse(const sion::AsyncResponse& response);
+class CZarnHttp final : public RequestPoster {
+ public:
+  explicit CZarnHttp(sion::WorkerPool& pool) : pool_(pool) {}
+
+  // header null: the one field "content-type: application/x-www-form-urlencoded". The list
+  // only has to live until PostCallback returns.
+  void PostCallback(const std::string& url, const std::string& data, HttpCallback callback,
+                    const sion::Header* header = nullptr);
+
+  void Post(OutgoingRequest request, HttpCallback done) override;
 
  private:
-  static std::function<void(sion::AsyncResponse)> SionCallback(HttpCallback callback, const std::string& url);
+  sion::WorkerPool& pool_;
 };
 
 }  // namespace ZarnSdk

@@ -1,19 +1,174 @@
 #include "Sdk/SteamSession.h"
 
-#include <atomic>
+#include <utility>
+
+#include "Sdk/Encoding.h"
+#include "Sdk/ResultCodes.h"
+#include "Sdk/ZarnLog.h"
 
 namespace ZarnSdk {
 namespace {
-// 0 is never a Steam application id, so it stands for "not known".
-std::atomic<uint32_t> recordedAppId{0};
+
+using zarnplatform::MutexLock;
+
+// "Steam初始化失败，必须先运行 steam 客户端才能开始游戏." (Steam failed to start; the Steam client
+// must run before the game can start.)
+constexpr const char kLogSteamInitFailed[] =
+    "Steam\xB3\xF5\xCA\xBC\xBB\xAF\xCA\xA7\xB0\xDC\xA3\xAC\xB1\xD8\xD0\xEB\xCF\xC8\xD4\xCB\xD0\xD0"
+    " steam \xBF\xCD\xBB\xA7\xB6\xCB\xB2\xC5\xC4\xDC\xBF\xAA\xCA\xBC\xD3\xCE\xCF\xB7"
+    ".";
+// "Steam初始化成功，开启异步线程进行steam消息循环..." (Steam started; starting the callback loop thread.)
+constexpr const char kLogSteamInitOk[] =
+    "Steam\xB3\xF5\xCA\xBC\xBB\xAF\xB3\xC9\xB9\xA6\xA3\xAC\xBF\xAA\xC6\xF4\xD2\xEC\xB2\xBD\xCF\xDF\xB3\xCC\xBD\xF8\xD0\xD0"
+    "steam\xCF\xFB\xCF\xA2\xD1\xAD\xBB\xB7"
+    "...";
+// "Steam 消息循环 退出" (Steam callback loop ended.)
+constexpr const char kLogPumpEnded[] = "Steam \xCF\xFB\xCF\xA2\xD1\xAD\xBB\xB7 \xCD\xCB\xB3\xF6";
+// " Tictket：" (label with a full-width colon)
+constexpr const char kLogTicketLabel[] = " Tictket\xA3\xBA";
+// "ticket 已响应，状态：" (ticket answered, status:)
+constexpr const char kLogTicketAnswered[] = "ticket \xD2\xD1\xCF\xEC\xD3\xA6\xA3\xAC\xD7\xB4\xCC\xAC\xA3\xBA";
+// "Ticket Response，Session:" (full-width comma)
+constexpr const char kLogTicketResponse[] = "Ticket Response\xA3\xAC" "Session:";
+// "Steam Pay Result Callback，AppID:" (full-width comma)
+constexpr const char kLogPayCallback[] = "Steam Pay Result Callback\xA3\xAC" "AppID:";
+
+// The session whose ticket wait runs on this thread: a game callback made there may call Exit,
+// which must not wait for its own thread.
+thread_local const SteamSession* currentWaitSession = nullptr;
+
 }  // namespace
 
-void RecordSteamAppId(uint32_t appId) { recordedAppId.store(appId, std::memory_order_release); }
+SteamSession::~SteamSession() { Exit(); }
 
-std::optional<uint32_t> RecordedSteamAppId() {
-  const uint32_t id = recordedAppId.load(std::memory_order_acquire);
-  if (id == 0) return std::nullopt;
-  return id;
+bool SteamSession::InitSteam() {
+  if (Exited()) return false;
+  if (!port_.Start()) {
+    LOG(ERROR) << kLogSteamInitFailed;
+    return false;
+  }
+  MutexLock lock(mutex_);
+  // One pump per session, however often start-up is repeated.
+  if (pumpStarted_) return true;
+  LOG(INFO) << kLogSteamInitOk;
+  pump_ = std::thread(&SteamSession::TaskSteamCallback, this);
+  pumpStarted_ = true;
+  return true;
+}
+
+void SteamSession::TaskSteamCallback() {
+  while (!Exited() && port_.RunCallbacks(*this)) {
+    // The period on the monotonic clock; Exit cuts it short.
+    const auto deadline = std::chrono::steady_clock::now() + timings_.pumpPeriod;
+    MutexLock lock(mutex_);
+    changed_.WaitUntil(lock, deadline, [this] { return Exited(); });
+  }
+  LOG(INFO) << kLogPumpEnded;
+}
+
+void SteamSession::LoginSteam(const GameCallback& callback) {
+  // After Exit the Steam library is shut down; the port refuses, and so does this.
+  std::optional<SteamTicket> ticket = Exited() ? std::nullopt : port_.RequestTicket();
+  if (!ticket) {
+    Report(callback, results::kProcessExit);
+    return;
+  }
+  std::string steamId = std::to_string(ticket->steamId);
+  std::string ticketHex = HexLower(ticket->bytes);
+  LOG(INFO) << "loginSteam Session:" << ticket->handle << kLogTicketLabel << ticketHex;
+  {
+    MutexLock lock(mutex_);
+    ++liveThreads_;
+  }
+  std::thread(&SteamSession::TaskCheckSteamAuth, this, std::move(steamId), ticket->handle, std::move(ticketHex),
+              callback)
+      .detach();
+}
+
+void SteamSession::TaskCheckSteamAuth(const std::string& steamId, uint32_t handle, const std::string& ticketHex,
+                                      const GameCallback& callback) {
+  currentWaitSession = this;
+  int polls = 0;
+  int32_t status = 0;
+  bool exited = false;
+  for (;;) {
+    if (Exited()) {
+      exited = true;
+      break;
+    }
+    {
+      // The poll period on the monotonic clock; Exit cuts it short.
+      const auto deadline = std::chrono::steady_clock::now() + timings_.ticketPollPeriod;
+      MutexLock lock(mutex_);
+      changed_.WaitUntil(lock, deadline, [this] { return Exited(); });
+    }
+    ++polls;
+    status = TakeTicketResult(handle, false);
+    if (status != 0) {
+      LOG(INFO) << kLogTicketAnswered << status;
+      break;
+    }
+    if (polls >= timings_.ticketMaxPolls) break;
+  }
+  // The wait is over: its answer is not needed any more.
+  TakeTicketResult(handle, true);
+  if (exited || Exited()) {
+    Report(callback, results::kProcessExit);
+  } else if (status == 0) {
+    Report(callback, results::kTicketTimeout);
+  } else if (status == kSteamResultOk) {
+    user_.Login(steamId, ticketHex, callback);
+  } else {
+    Report(callback, results::kTicketAuthFailure);
+  }
+  currentWaitSession = nullptr;
+  ThreadEnded();
+}
+
+int32_t SteamSession::TakeTicketResult(uint32_t handle, bool last) {
+  MutexLock lock(mutex_);
+  const auto it = authTicketResults_.find(handle);
+  if (it == authTicketResults_.end()) return 0;
+  const int32_t result = it->second;
+  if (last) authTicketResults_.erase(it);
+  return result;
+}
+
+void SteamSession::ThreadEnded() {
+  MutexLock lock(mutex_);
+  --liveThreads_;
+  // Under the lock: once it is released a waiting Exit may return and this object go away.
+  changed_.NotifyAll();
+}
+
+void SteamSession::OnAuthSessionTicketResponse(uint32_t ticketHandle, int32_t result) {
+  LOG(INFO) << kLogTicketResponse << ticketHandle << ", eResult:" << result;
+  MutexLock lock(mutex_);
+  authTicketResults_[ticketHandle] = result;
+}
+
+void SteamSession::OnMicroTxnAuthorizationResponse(uint32_t appId, uint64_t orderId, bool authorized) {
+  const std::string flag = authorized ? "1" : "0";
+  const std::string order = std::to_string(orderId);
+  LOG(INFO) << kLogPayCallback << appId << ", Authorized:" << flag << ", SteamOrderID:" << order;
+  pay_.PayResult(flag, order);
+}
+
+void SteamSession::Exit() {
+  isExit_.store(true);
+  port_.Shutdown();
+  {
+    MutexLock lock(mutex_);
+    changed_.NotifyAll();
+  }
+  // The pump never runs game code, so joining it cannot wait on the caller.
+  if (pump_.joinable() && pump_.get_id() != std::this_thread::get_id()) pump_.join();
+  const int own = currentWaitSession == this ? 1 : 0;
+  MutexLock lock(mutex_);
+  changed_.Wait(lock, [this, own] {
+    mutex_.AssertHeld();
+    return liveThreads_ == own;
+  });
 }
 
 }  // namespace ZarnSdk

@@ -1,14 +1,78 @@
-// What the SDK remembers of the running Steam session without calling Steam: the game's Steam
-// application id, recorded once Steam has started. The per-game state file needs it; nothing
-// may call into Steam before it started or after it was shut down.
+// The Steam side of the core: starts Steam and pumps its callbacks on a thread of its own,
+// waits for each login's ticket answer on a thread of its own, and hands purchase
+// authorisations to the payment object.
+//
+// Threads: the game's threads (Start, LoginSteam, IsPayAvailable, Exit), the pump (the two
+// Steam handlers, inside the port's lock), one ticket-wait thread per login. `mutex_` guards
+// the ticket answers, the pump's state and the count of live threads; it is a leaf lock.
+// Every thread this object starts has ended when Exit (or the destructor) returns.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
-#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+
+#include "Sdk/CZarnPay.h"
+#include "Sdk/CZarnUser.h"
+#include "Sdk/GameCallback.h"
+#include "Sdk/SteamPort.h"
+#include "platform/Mutex.h"
 
 namespace ZarnSdk {
 
-void RecordSteamAppId(uint32_t appId);
-std::optional<uint32_t> RecordedSteamAppId();
+struct SteamTimings {
+  std::chrono::milliseconds pumpPeriod{200};
+  std::chrono::milliseconds ticketPollPeriod{100};
+  int ticketMaxPolls = 100;
+};
+
+class SteamSession final : private SteamEvents {
+ public:
+  SteamSession(SteamPort& port, CZarnPay& pay, CZarnUser& user, SteamTimings timings)
+      : port_(port), pay_(pay), user_(user), timings_(timings) {}
+  ~SteamSession() override;
+  SteamSession(const SteamSession&) = delete;
+  SteamSession& operator=(const SteamSession&) = delete;
+
+  // Starts Steam and, the first time, the callback pump. False when Steam does not run or
+  // after Exit.
+  bool InitSteam() EXCLUDES(mutex_);
+  // The running game's Steam application id, once Steam started.
+  std::optional<uint32_t> AppId() { return port_.AppId(); }
+  // Requests a ticket and waits for Steam's answer on a new thread: -400 after Exit, -403 when
+  // Steam never answers, -404 when it refuses, else the server login (which reports).
+  void LoginSteam(const GameCallback& callback) EXCLUDES(mutex_);
+  bool IsPayAvailable() { return !Exited() && port_.IsOverlayEnabled(); }
+  bool Exited() const { return isExit_.load(); }
+  // Sets the exit flag, shuts Steam down and waits for the pump and every ticket wait (each
+  // reports -400 "Process Exit!" at its next poll).
+  void Exit() EXCLUDES(mutex_);
+
+ private:
+  void TaskSteamCallback() EXCLUDES(mutex_);
+  void TaskCheckSteamAuth(const std::string& steamId, uint32_t handle, const std::string& ticketHex,
+                          const GameCallback& callback) EXCLUDES(mutex_);
+  void OnAuthSessionTicketResponse(uint32_t ticketHandle, int32_t result) override EXCLUDES(mutex_);
+  void OnMicroTxnAuthorizationResponse(uint32_t appId, uint64_t orderId, bool authorized) override;
+  // The answer recorded for the handle, 0 while there is none.
+  int32_t TakeTicketResult(uint32_t handle, bool last) EXCLUDES(mutex_);
+  void ThreadEnded() EXCLUDES(mutex_);
+
+  SteamPort& port_;
+  CZarnPay& pay_;
+  CZarnUser& user_;
+  const SteamTimings timings_;
+  std::atomic<bool> isExit_{false};
+
+  zarnplatform::Mutex mutex_;
+  zarnplatform::CondVar changed_;  // exit requested, or a thread ended
+  std::unordered_map<uint32_t, int32_t> authTicketResults_ GUARDED_BY(mutex_);
+  bool pumpStarted_ GUARDED_BY(mutex_) = false;
+  int liveThreads_ GUARDED_BY(mutex_) = 0;
+  std::thread pump_;  // started once under mutex_, joined by Exit
+};
 
 }  // namespace ZarnSdk

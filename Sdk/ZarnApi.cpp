@@ -2,11 +2,12 @@
 
 #include <openssl/evp.h>
 
-#include <cstdlib>
 #include <initializer_list>
-#include <nlohmann/json.hpp>
+#include <string_view>
+#include <utility>
+#include <vector>
 
-#include "Sdk/CZarnHttp.h"
+#include "Sdk/Encoding.h"
 
 namespace ZarnSdk {
 namespace {
@@ -19,19 +20,22 @@ struct FormParam {
 
 using FormParams = std::vector<FormParam>;
 
+constexpr const char* kUnknown = "_unknown";
+constexpr const char* kChannelSteam = "STEAM";
+
 // The bytes that would change the meaning of an x-www-form-urlencoded body ("%" so that an
 // escape in a value is not decoded, "+" so that it is not read as a space). Every other byte,
 // spaces and non-ASCII included, goes out unchanged: the server reads those raw.
 std::string EncodeFormValue(std::string_view value) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(value.size());
   for (const char c : value) {
     if (c == '%' || c == '&' || c == '=' || c == '+') {
+      static constexpr char kUpperHex[] = "0123456789ABCDEF";
       const auto byte = static_cast<unsigned char>(c);
       out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0x0F];
+      out += kUpperHex[byte >> 4];
+      out += kUpperHex[byte & 0x0F];
     } else {
       out += c;
     }
@@ -50,20 +54,28 @@ std::string JoinForm(const FormParams& params) {
   return out;
 }
 
-FormParams CommonParams(const GlobalParams& g) {
-  return {{"appId", g.appId},       {"os", g.os},
-          {"sdkVer", g.sdkVer},     {"sdkType", g.sdkType},
-          {"clientId", g.clientId}, {"runPlatform", g.runPlatform},
-          {"gamePlatform", g.gamePlatform}};
+// 32 lower-case hex digits; empty only when the MD5 implementation is unavailable (the server
+// then refuses the request like any other bad signature).
+std::string Md5Hex(std::string_view bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr) != 1) return {};
+  return HexLower(std::string_view(reinterpret_cast<const char*>(digest), length));
 }
 
-// Builds a whole signed body: the common prefix, then `specific` in order, then "osign".
-// `signedKeys` lists the parameters whose raw values are concatenated, in that order, for the
-// signature; the app key is signed by every request but sent by only one, so it is looked up
-// from GlobalParams when the body does not carry it.
+// {"merId":"<steamAppId>"}
+std::string MerchantExtra(const GlobalParams& g) { return CompactJson({{"merId", g.steamAppId}}); }
+
+// A whole signed body: the common prefix, then `specific` in order, then "osign". `signedKeys`
+// lists the parameters whose raw values are concatenated, in that order, for the signature;
+// the app key is signed by every request but sent by only one, so it comes from GlobalParams
+// when the body does not carry it.
 std::string SignedBody(const GlobalParams& g, const FormParams& specific,
                        std::initializer_list<std::string_view> signedKeys) {
-  FormParams params = CommonParams(g);
+  FormParams params{{"appId", g.appId},       {"os", g.os},
+                    {"sdkVer", g.sdkVer},     {"sdkType", g.sdkType},
+                    {"clientId", g.clientId}, {"runPlatform", g.runPlatform},
+                    {"gamePlatform", g.gamePlatform}};
   params.insert(params.end(), specific.begin(), specific.end());
 
   std::string signText;
@@ -81,11 +93,8 @@ std::string SignedBody(const GlobalParams& g, const FormParams& specific,
       signText += g.appKey;
     }
   }
-  return JoinForm(params) + "&osign=" + ZarnApi::Md5Hex(signText);
+  return JoinForm(params) + "&osign=" + Md5Hex(signText);
 }
-
-constexpr const char* kUnknown = "_unknown";
-constexpr const char* kChannelSteam = "STEAM";
 
 }  // namespace
 
@@ -105,155 +114,109 @@ ApiEndpoints ApiEndpoints::FromOrigin(const std::string& origin) {
   return e;
 }
 
-const ApiEndpoints& ApiEndpoints::Instance() {
-  // Built on first use, which the thread-safe static initialisation makes a one-time step; the
-  // environment is read only then, so a later change does not move a running SDK.
-  static const ApiEndpoints table = [] {
-    const char* override = std::getenv("ZARN_SDK_API_ORIGIN");
-    return FromOrigin(override != nullptr && *override != '\0' ? override : ZARN_API_ORIGIN);
-  }();
-  return table;
+void ZarnApi::PostForm(const std::string& url, std::string body, HttpCallback handler) {
+  OutgoingRequest request{url, std::move(body), {}};
+  request.header.Add("content-type", "application/x-www-form-urlencoded");
+  poster_.Post(std::move(request), std::move(handler));
 }
-
-std::string ZarnApi::BuildCommonParams(const GlobalParams& params) { return JoinForm(CommonParams(params)); }
-
-std::string ZarnApi::Md5Hex(std::string_view bytes) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  // Fails only when the MD5 implementation is unavailable; the request then carries an empty
-  // signature, which the server refuses like any other bad one.
-  if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr) != 1) return {};
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(length * 2);
-  for (unsigned int i = 0; i < length; ++i) {
-    out += kHex[digest[i] >> 4];
-    out += kHex[digest[i] & 0x0F];
-  }
-  return out;
-}
-
-std::string ZarnApi::MerchantExtra(const GlobalParams& params) {
-  const nlohmann::json extra = {{"merId", params.steamAppId}};
-  // "replace" keeps a malformed id from throwing out of a request builder.
-  return extra.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-std::string ZarnApi::ClientConfigBody(const GlobalParams& g) {
-  return SignedBody(g, {}, {"appId", "appKey", "clientId", "os", "sdkVer", "sdkType", "runPlatform"});
-}
-
-std::string ZarnApi::AttributionBody(const GlobalParams& g) {
-  return SignedBody(g,
-                    {{"osVer", kUnknown},
-                     {"urlParams", ""},
-                     {"channelId", kUnknown},
-                     {"subChannelId", kUnknown},
-                     {"lp", kUnknown},
-                     {"userId", "-1"},
-                     {"browser", kUnknown},
-                     {"browserVersion", kUnknown},
-                     {"language", kUnknown}},
-                    {"appId", "appKey", "sdkVer", "sdkType", "os", "osVer", "clientId", "runPlatform", "gamePlatform",
-                     "channelId", "subChannelId", "lp", "userId", "browser", "browserVersion", "language"});
-}
-
-std::string ZarnApi::LoginBody(const GlobalParams& g, const std::string& puserId, const std::string& accessToken) {
-  return SignedBody(g,
-                    {{"platform", kChannelSteam},
-                     {"bindType", "1"},
-                     {"puserId", puserId},
-                     {"accessToken", accessToken},
-                     {"extra", MerchantExtra(g)}},
-                    {"appId", "appKey", "bindType", "sdkVer", "sdkType", "clientId", "runPlatform", "gamePlatform",
-                     "platform", "accessToken"});
-}
-
-std::string ZarnApi::ProductsBody(const GlobalParams& g) {
-  return SignedBody(g, {{"page", "1"}, {"pageSize", "999"}, {"extra", MerchantExtra(g)}},
-                    {"sdkVer", "sdkType", "clientId", "appId", "os", "runPlatform", "gamePlatform", "extra", "page",
-                     "pageSize", "appKey"});
-}
-
-std::string ZarnApi::CreateOrderBody(const GlobalParams& g, const std::string& userId, const CreateOrderParams& p) {
-  return SignedBody(g,
-                    {{"appKey", g.appKey},
-                     {"channel", kChannelSteam},
-                     {"productId", p.productId},
-                     {"orderAmountMicros", p.orderAmountMicros},
-                     {"currencyCode", p.currencyCode},
-                     {"extInfo", p.extInfo},
-                     {"collectionInfo", p.collectionInfo},
-                     {"userId", userId},
-                     {"serverId", p.serverId},
-                     {"gameUserId", p.gameUserId},
-                     {"nickName", p.nickName},
-                     {"sdkExtInfo", MerchantExtra(g)}},
-                    {"appId", "appKey", "channel", "clientId", "currencyCode", "extInfo", "orderAmountMicros",
-                     "productId", "sdkVer", "sdkType", "os", "runPlatform", "gamePlatform", "serverId", "gameUserId",
-                     "nickName", "userId", "collectionInfo", "sdkExtInfo"});
-}
-
-std::string ZarnApi::PayResultBody(const GlobalParams& g, const std::string& userId, const PayResultParams& p) {
-  return SignedBody(g,
-                    {{"channel", kChannelSteam},
-                     {"userId", userId},
-                     {"serverId", p.serverId},
-                     {"gameUserId", p.gameUserId},
-                     {"orderId", p.orderId},
-                     {"extVerifyInfo", p.extVerifyInfo},
-                     {"status", p.status},
-                     {"payAmountMicros", p.payAmountMicros},
-                     {"channelPayType", p.channelPayType},
-                     {"channelProductId", p.channelProductId},
-                     {"trxId", p.trxId},
-                     {"trxToken", p.trxToken}},
-                    {"appId", "appKey", "channel", "channelPayType", "clientId", "orderId", "extVerifyInfo",
-                     "payAmountMicros", "sdkVer", "sdkType", "os", "runPlatform", "gamePlatform", "serverId",
-                     "gameUserId", "status", "trxId", "trxToken", "userId", "channelProductId"});
-}
-
-// Each operation works on its own copy of the global parameters (and, where needed, of the
-// user id), so a concurrent start-up or login cannot tear a request apart.
 
 void ZarnApi::PostClientConfig(HttpCallback handler) {
-  const GlobalParams g = CZarnCore::Instance().GetGlobalParams();
-  CZarnHttp::PostCallback(ApiEndpoints::Instance().clientConfigUrl, ClientConfigBody(g), std::move(handler));
+  const GlobalParams g = session_.Global();
+  PostForm(endpoints_.clientConfigUrl,
+           SignedBody(g, {}, {"appId", "appKey", "clientId", "os", "sdkVer", "sdkType", "runPlatform"}),
+           std::move(handler));
 }
 
 void ZarnApi::PostAttribution(HttpCallback handler) {
-  const GlobalParams g = CZarnCore::Instance().GetGlobalParams();
-  CZarnHttp::PostCallback(ApiEndpoints::Instance().attributionUrl, AttributionBody(g), std::move(handler));
+  const GlobalParams g = session_.Global();
+  PostForm(endpoints_.attributionUrl,
+           SignedBody(g,
+                      {{"osVer", kUnknown},
+                       {"urlParams", ""},
+                       {"channelId", kUnknown},
+                       {"subChannelId", kUnknown},
+                       {"lp", kUnknown},
+                       {"userId", "-1"},
+                       {"browser", kUnknown},
+                       {"browserVersion", kUnknown},
+                       {"language", kUnknown}},
+                      {"appId", "appKey", "sdkVer", "sdkType", "os", "osVer", "clientId", "runPlatform",
+                       "gamePlatform", "channelId", "subChannelId", "lp", "userId", "browser", "browserVersion",
+                       "language"}),
+           std::move(handler));
 }
 
-void ZarnApi::PostLogin(std::string puserId, std::string accessToken, HttpCallback handler) {
-  const GlobalParams g = CZarnCore::Instance().GetGlobalParams();
-  CZarnHttp::PostCallback(ApiEndpoints::Instance().initUrl, LoginBody(g, puserId, accessToken), std::move(handler));
+void ZarnApi::PostLogin(const std::string& puserId, const std::string& accessToken, HttpCallback handler) {
+  const GlobalParams g = session_.Global();
+  PostForm(endpoints_.initUrl,
+           SignedBody(g,
+                      {{"platform", kChannelSteam},
+                       {"bindType", "1"},
+                       {"puserId", puserId},
+                       {"accessToken", accessToken},
+                       {"extra", MerchantExtra(g)}},
+                      {"appId", "appKey", "bindType", "sdkVer", "sdkType", "clientId", "runPlatform",
+                       "gamePlatform", "platform", "accessToken"}),
+           std::move(handler));
 }
 
 void ZarnApi::PostProducts(HttpCallback handler) {
-  const GlobalParams g = CZarnCore::Instance().GetGlobalParams();
-  CZarnHttp::PostCallback(ApiEndpoints::Instance().productsUrl, ProductsBody(g), std::move(handler));
+  const GlobalParams g = session_.Global();
+  PostForm(endpoints_.productsUrl,
+           SignedBody(g, {{"page", "1"}, {"pageSize", "999"}, {"extra", MerchantExtra(g)}},
+                      {"sdkVer", "sdkType", "clientId", "appId", "os", "runPlatform", "gamePlatform", "extra",
+                       "page", "pageSize", "appKey"}),
+           std::move(handler));
 }
 
-void ZarnApi::PostCreateOrder(const CreateOrderParams& params, HttpCallback handler) {
-  const GlobalParams g = CZarnCore::Instance().GetGlobalParams();
-  const std::string userId = CZarnCore::Instance().GetUserId();
-  CZarnHttp::PostCallback(ApiEndpoints::Instance().createOrderUrl, CreateOrderBody(g, userId, params),
-                          std::move(handler));
+void ZarnApi::PostCreateOrder(const CreateOrderParams& p, HttpCallback handler) {
+  const GlobalParams g = session_.Global();
+  PostForm(endpoints_.createOrderUrl,
+           SignedBody(g,
+                      {{"appKey", g.appKey},
+                       {"channel", kChannelSteam},
+                       {"productId", p.productId},
+                       {"orderAmountMicros", p.orderAmountMicros},
+                       {"currencyCode", p.currencyCode},
+                       {"extInfo", p.extInfo},
+                       {"collectionInfo", p.collectionInfo},
+                       {"userId", p.userId},
+                       {"serverId", p.serverId},
+                       {"gameUserId", p.gameUserId},
+                       {"nickName", p.nickName},
+                       {"sdkExtInfo", MerchantExtra(g)}},
+                      {"appId", "appKey", "channel", "clientId", "currencyCode", "extInfo", "orderAmountMicros",
+                       "productId", "sdkVer", "sdkType", "os", "runPlatform", "gamePlatform", "serverId",
+                       "gameUserId", "nickName", "userId", "collectionInfo", "sdkExtInfo"}),
+           std::move(handler));
 }
 
-void ZarnApi::PostPayResult(const PayResultParams& params, HttpCallback handler) {
-  const GlobalParams g = CZarnCore::Instance().GetGlobalParams();
-  const std::string userId = CZarnCore::Instance().GetUserId();
-  CZarnHttp::PostCallback(ApiEndpoints::Instance().payResultUrl, PayResultBody(g, userId, params),
-                          std::move(handler));
+void ZarnApi::PostPayResult(const PayResultParams& p, HttpCallback handler) {
+  const GlobalParams g = session_.Global();
+  PostForm(endpoints_.payResultUrl,
+           SignedBody(g,
+                      {{"channel", kChannelSteam},
+                       {"userId", p.userId},
+                       {"serverId", p.serverId},
+                       {"gameUserId", p.gameUserId},
+                       {"orderId", p.orderId},
+                       {"extVerifyInfo", p.extVerifyInfo},
+                       {"status", p.status},
+                       {"payAmountMicros", p.payAmountMicros},
+                       {"channelPayType", p.channelPayType},
+                       {"channelProductId", p.channelProductId},
+                       {"trxId", p.trxId},
+                       {"trxToken", p.trxToken}},
+                      {"appId", "appKey", "channel", "channelPayType", "clientId", "orderId", "extVerifyInfo",
+                       "payAmountMicros", "sdkVer", "sdkType", "os", "runPlatform", "gamePlatform", "serverId",
+                       "gameUserId", "status", "trxId", "trxToken", "userId", "channelProductId"}),
+           std::move(handler));
 }
 
 void ZarnApi::PostTrackData(std::string body, HttpCallback handler) {
-  sion::Header header;
-  header.Add("Content-Type", "text/plain;charset=UTF-8");
-  CZarnHttp::PostCallback(ApiEndpoints::Instance().trackDataUrl, body, std::move(handler), &header);
+  OutgoingRequest request{endpoints_.trackDataUrl, std::move(body), {}};
+  request.header.Add("Content-Type", "text/plain;charset=UTF-8");
+  poster_.Post(std::move(request), std::move(handler));
 }
 
 }  // namespace ZarnSdk

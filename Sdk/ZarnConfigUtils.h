@@ -2,45 +2,61 @@
 // "<data folder>/<steam app id>/AppConf" (one per game: event counter, attribution flag).
 //
 // Every read goes to disk and every write replaces the whole file atomically (temporary file
-// in the same folder, then rename). Read-change-write sequences of this process are serialised
-// by one storage lock: use UpdateConfigJson for them.
+// in the same folder, then rename). `mutex_` serialises every file access of this store, so a
+// read-change-write (UpdateConfigJson) cannot interleave with another and lose its update. It
+// is taken after any lock of the callers' and nothing but the logger is used under it.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
+
+#include "platform/Mutex.h"
 
 namespace ZarnSdk {
 
 class ZarnConfigUtils {
  public:
-  static std::string GetSdkDataPath();
-  static std::string GetSharedConfigPath();
-  // Path of the per-game file; creates the per-game folder. Needs the Steam application id
-  // that start-up recorded; without one (Steam not started) it returns an empty text, reads
-  // then give the default document and writes are dropped.
-  static std::string GetAppConfigPath();
+  // `localDataFolder`: the folder the SDK's own folder goes into; nullopt for the user's local
+  // data folder as the platform names it.
+  explicit ZarnConfigUtils(std::optional<std::string> localDataFolder);
+
+  // The running game's Steam application id, recorded once Steam has started: the per-game
+  // file lives under it. Until then reads give the default document and writes are dropped.
+  void SetSteamAppId(uint32_t appId) { steamAppId_.store(appId); }
+  std::optional<uint32_t> SteamAppId() const;
+
+  std::string GetSdkDataPath() const;
+  std::string GetSharedConfigPath() const;
+  // Path of the per-game file, creating the per-game folder; empty without a Steam app id.
+  std::string GetAppConfigPath() const;
 
   // The file's JSON object, or the default document when the file is missing, unreadable, not
-  // JSON or not an object. Members with the wrong JSON type are replaced by their defaults.
-  static nlohmann::json ReadConfigJson(bool shared);
+  // JSON or not an object. Members of the wrong JSON type are replaced by their defaults.
+  nlohmann::json ReadConfigJson(bool shared) EXCLUDES(mutex_);
   // Replaces the whole file; a write that cannot be made changes nothing and reports nothing.
-  static void WriteCofnigJson(nlohmann::json config, bool shared);
-  // Read, change and write as one step under the storage lock; returns the document as
-  // written (or as it would have been written when the write failed).
-  //
-  // `change` runs on the caller's thread while the storage lock is held: it must be quick and
-  // must not call back into ZarnConfigUtils (the lock is not recursive). It receives an object
-  // whose known keys have their documented JSON types. Should it throw, nothing is written,
-  // the exception is logged and the document as read is returned.
-  static nlohmann::json UpdateConfigJson(bool shared, const std::function<void(nlohmann::json&)>& change);
-  // As UpdateConfigJson, but the file is written only when `change` returns true; otherwise
-  // the document as read is returned.
-  static nlohmann::json MaybeUpdateConfigJson(bool shared, const std::function<bool(nlohmann::json&)>& change);
+  void WriteCofnigJson(const nlohmann::json& config, bool shared) EXCLUDES(mutex_);
+  // Read, change and write as one step; returns the document as written (or as it would have
+  // been). `change` runs under the store's lock: it must be quick and must not use this store.
+  // When it returns false, or throws (logged), nothing is written and the document as read
+  // comes back.
+  nlohmann::json UpdateConfigJson(bool shared, const std::function<bool(nlohmann::json&)>& change) EXCLUDES(mutex_);
 
   static nlohmann::json DefaultAppConfig();
   static nlohmann::json DefaultSharedConfig();
+
+ private:
+  std::string ConfigPath(bool shared) const;
+  nlohmann::json ReadLocked(bool shared) REQUIRES(mutex_);
+  void WriteLocked(const nlohmann::json& config, bool shared) REQUIRES(mutex_);
+
+  const std::optional<std::string> localDataFolder_;
+  std::atomic<uint32_t> steamAppId_{0};  // 0 is never a Steam application id: "not known"
+  zarnplatform::Mutex mutex_;
 };
 
 }  // namespace ZarnSdk

@@ -10,11 +10,10 @@
 
 namespace ZarnSdk {
 
-std::string ZarnUtils::GetClientId() {
+std::string ZarnUtils::GetClientId(ZarnConfigUtils& store) {
   std::string clientId;
   bool derived = false;
-  // Under the storage lock, so two starts racing in one process cannot store two ids.
-  ZarnConfigUtils::MaybeUpdateConfigJson(true, [&](nlohmann::json& config) {
+  store.UpdateConfigJson(true, [&](nlohmann::json& config) {
     const auto stored = config.find("ClientId");
     if (stored != config.end() && stored->is_string() && !stored->get_ref<const std::string&>().empty()) {
       clientId = stored->get<std::string>();
@@ -26,8 +25,8 @@ std::string ZarnUtils::GetClientId() {
       source = zarnplatform::RandomUuid();
       if (!source.empty()) LOG(INFO) << "Random UUID Reuslt:" << source;
     }
-    clientId = RemoveHyphens(std::move(source));
-    // Stored even when empty: the next start then tries both sources again.
+    source.erase(std::remove(source.begin(), source.end(), '-'), source.end());
+    clientId = std::move(source);
     config["ClientId"] = clientId;
     derived = true;
     return true;
@@ -62,11 +61,6 @@ std::string FormatTimeZone(long biasMinutes) {
   // Widened first: negating the most negative long would overflow.
   const long long hours = -static_cast<long long>(biasMinutes) / 60;
   return std::string("UTC") + (hours > 0 ? "+" : "") + std::to_string(hours);
-}
-
-std::string RemoveHyphens(std::string text) {
-  text.erase(std::remove(text.begin(), text.end(), '-'), text.end());
-  return text;
 }
 
 }  // namespace ZarnSdk

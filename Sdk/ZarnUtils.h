@@ -5,13 +5,15 @@
 
 namespace ZarnSdk {
 
+class ZarnConfigUtils;
+
 class ZarnUtils {
  public:
-  // The persistent client id: the stored one, else derived from the machine id, else a random
-  // UUID; without hyphens. Stored in the shared configuration file; a stored non-empty id is
-  // returned without writing. Runs its read-derive-write under the storage lock, so any
-  // thread may call it.
-  static std::string GetClientId();
+  // The persistent client id: the one stored in the shared file, else derived from the
+  // machine id, else a random UUID; without hyphens. A derived id is stored (even when empty,
+  // so the next start tries again); a stored non-empty one is returned without writing. The
+  // read-derive-write is one step under the store's lock.
+  static std::string GetClientId(ZarnConfigUtils& store);
   // The platform's machine identifier, or empty on any failure.
   static std::string GetMachineGuid();
 };
@@ -25,7 +27,5 @@ std::string GetResolutionText();
 std::string GetTimeZoneText();
 // "UTC" + sign + whole hours of -biasMinutes, truncated toward zero ("UTC0" for zero).
 std::string FormatTimeZone(long biasMinutes);
-// The text without any "-": a GUID or UUID text becomes a client id.
-std::string RemoveHyphens(std::string text);
 
 }  // namespace ZarnSdk

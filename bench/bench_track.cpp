@@ -20,16 +20,16 @@
 #include <string>
 #include <vector>
 
-#include "Sdk/CZarnCore.h"
-#include "Sdk/CZarnTrack.h"
-#include "Sdk/SteamSession.h"
+#include "Sdk/SdkInstance.h"
 #include "Sdk/ZarnLog.h"
+#include "steam/steam_sim.h"
 #include "tools/mock_backend/MockBackend.h"
-#include "transport/WorkerPool.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+ZarnSdk::SdkInstance* sdk = nullptr;
 
 void ReportPercentiles(benchmark::State& state, std::vector<double>& micros) {
   if (micros.empty()) return;
@@ -58,7 +58,7 @@ void BM_PostEvent(benchmark::State& state) {
   micros.reserve(1 << 16);
   for (auto _ : state) {
     const auto start = Clock::now();
-    ZarnSdk::CZarnTrack::Instance().PostEvent(name, params, value);
+    sdk->Track().PostEvent(name, params, value);
     micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
   }
   ZarnSdk::ConfigureLogger(false);
@@ -74,7 +74,7 @@ void BM_GetEventOrder(benchmark::State& state) {
   micros.reserve(1 << 16);
   for (auto _ : state) {
     const auto start = Clock::now();
-    benchmark::DoNotOptimize(ZarnSdk::CZarnTrack::Instance().GetEventOrder());
+    benchmark::DoNotOptimize(sdk->Track().GetEventOrder());
     micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
   }
   ReportPercentiles(state, micros);
@@ -89,26 +89,29 @@ int main(int argc, char** argv) {
     std::perror("bench_track: temporary folder");
     return 1;
   }
-  setenv("HOME", folder, 1);
-  setenv("XDG_DATA_HOME", (std::string(folder) + "/data").c_str(), 1);
 
   zarnmock::MockOptions options;
   options.plainHttp = true;
   auto mock = std::make_unique<zarnmock::MockBackend>(options);
   mock->Start();
-  setenv("ZARN_SDK_API_ORIGIN", mock->Origin().c_str(), 1);
 
-  ZarnSdk::ConfigureLogger(false);
-  ZarnSdk::RecordSteamAppId(480);
-  ZarnSdk::CZarnCore::Instance().InitGlobalParams("1001", "zarn-demo-key");
-  sion::WorkerPool::Instance().Start();
-  ZarnSdk::CZarnTrack::Instance().Init();
+  // The stand-in Steam client (app 480) and a whole start-up: the tracker is ready when InitSdk
+  // returns, whatever the start-up reply.
+  SteamSim_Reset();
+  SteamSim_SetClientRunning(true);
+  SteamSim_SetAppId(480);
+  ZarnSdk::SdkOptions sdkOptions;
+  sdkOptions.apiOrigin = mock->Origin();
+  sdkOptions.localDataFolder = std::string(folder) + "/data";
+  auto instance = std::make_unique<ZarnSdk::SdkInstance>(std::move(sdkOptions));
+  sdk = instance.get();
+  sdk->Core().InitSdk("1001", "zarn-demo-key", nullptr);
 
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
 
-  sion::WorkerPool::Instance().Stop();
+  instance.reset();
   mock->Stop();
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);

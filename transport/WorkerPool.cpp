@@ -5,7 +5,6 @@
 
 #include "platform/Socket.h"
 #include "transport/Messages.h"
-#include "transport/ProcessExit.h"
 #include "transport/TransportSettings.h"
 
 namespace sion {
@@ -19,20 +18,6 @@ constexpr std::chrono::milliseconds kUnloadWait{1000};
 // does not wait for its own caller.
 thread_local const WorkerPool* currentPool = nullptr;
 
-std::atomic<WorkerPool*> processPool{nullptr};
-
-// Stops the process-wide pool when the library is unloaded or the process exits. The pool
-// itself stays allocated: a worker that outlives the bounded wait may still touch it.
-struct ProcessPoolReaper {
-  ProcessPoolReaper() = default;
-  ProcessPoolReaper(const ProcessPoolReaper&) = delete;
-  ProcessPoolReaper& operator=(const ProcessPoolReaper&) = delete;
-  ~ProcessPoolReaper() {
-    if (WorkerPool* pool = processPool.load()) pool->StopForUnload(ProcessIsTerminating());
-  }
-};
-ProcessPoolReaper reaper;
-
 void Report(const char* text) {
   std::fputs(text, stderr);
   std::fputs("\n", stderr);
@@ -43,15 +28,6 @@ void Report(const char* text) {
 WorkerPool::WorkerPool(int workerCount) : threadCount(workerCount) {}
 
 WorkerPool::~WorkerPool() { Stop(); }
-
-WorkerPool& WorkerPool::Instance() {
-  static WorkerPool* const instance = [] {
-    auto* pool = new WorkerPool();
-    processPool.store(pool);
-    return pool;
-  }();
-  return *instance;
-}
 
 void WorkerPool::Start() {
   std::lock_guard<std::mutex> lock(queueMutex);

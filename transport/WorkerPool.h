@@ -7,7 +7,7 @@
 // Ownership: the pool owns queued tasks; a completion function receives its AsyncResponse by
 // value. Workers are detached; Stop waits for them to end (each in-flight request is cut short
 // at its next network wait), so a pool must not be destroyed before Stop has returned - the
-// destructor calls Stop. Instance() lives on the heap and is never destroyed.
+// destructor calls Stop.
 #pragma once
 
 #include <atomic>
@@ -46,9 +46,6 @@ class WorkerPool {
   ~WorkerPool();  // Stop()
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
-
-  // The process-wide pool, created on first use, not started.
-  static WorkerPool& Instance();
 
   // Creates the workers. A second call throws std::logic_error("一个线程池实例只能start一次").
   void Start();

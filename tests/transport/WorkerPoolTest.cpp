@@ -132,9 +132,8 @@ TEST(WorkerPool, StopFromACompletionFunctionDoesNotWaitForItself) {
   EXPECT_TRUE(log.WaitFor("stopped"));
 }
 
-TEST(WorkerPool, TheProcessPoolIsOneObjectThatStopsAtUnloadWithinABound) {
-  sion::WorkerPool& pool = sion::WorkerPool::Instance();
-  EXPECT_EQ(&pool, &sion::WorkerPool::Instance());
+TEST(WorkerPool, StartsOnceAndStopsAtUnloadWithinABound) {
+  sion::WorkerPool pool;
   ScriptedServer server(Echo);
   EventLog log;
   pool.Start();

@@ -1,0 +1,26 @@
+// The SDK's seam to the network: features hand over a request and get the decoded reply later.
+#pragma once
+
+#include <string>
+
+#include "Sdk/HttpResp.h"
+#include "transport/Header.h"
+
+namespace ZarnSdk {
+
+struct OutgoingRequest {
+  std::string url;
+  std::string body;
+  sion::Header header;  // sent before Host and Content-Length, as given
+};
+
+class RequestPoster {
+ public:
+  virtual ~RequestPoster() = default;
+  // Returns at once. `done` runs exactly once, on an HTTP worker, with the decoded reply;
+  // never when the workers stop before the reply is handled. Called from any thread, holding
+  // no lock that the workers need.
+  virtual void Post(OutgoingRequest request, HttpCallback done) = 0;
+};
+
+}  // namespace ZarnSdk

@@ -1,0 +1,53 @@
+// The SDK's own results: every code and message the SDK itself hands to a game callback, and
+// the one way a callback is called. The README's result table is checked against kSdkResults.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "Sdk/GameCallback.h"
+
+namespace ZarnSdk {
+
+struct SdkResult {
+  int32_t code;
+  const wchar_t* message;
+};
+
+namespace results {
+
+inline constexpr int32_t kSuccess = 200;
+inline constexpr SdkResult kAlreadyInit{200, L"Sdk already init."};
+inline constexpr SdkResult kProcessExit{-400, L"Process Exit!"};
+inline constexpr SdkResult kProductNotFound{-400, L"Not Found Product."};
+inline constexpr SdkResult kNotInit{-401, L"Sdk Not Init."};
+inline constexpr SdkResult kSteamInitFailure{-402, L"Steam Init Failure!"};
+inline constexpr SdkResult kTicketTimeout{-403, L"Steam Ticket TimeOut!"};
+inline constexpr SdkResult kTicketAuthFailure{-404, L"Steam Ticket Auth Failure!"};
+inline constexpr SdkResult kNotLogin{-405, L"Not Login."};
+// A reply that could not be read; the JSON library's own text is used where it has one.
+inline constexpr SdkResult kServerJsonParseError{-501, L"Server JSON Parse Error."};
+inline constexpr int32_t kBadReplyCode = -501;
+// The server could not be reached, TLS failed, or the HTTP status was not 200; the message is
+// HttpFailureMessage's.
+inline constexpr int32_t kHttpFailureCode = -502;
+
+}  // namespace results
+
+// Every fixed result, in the order the README lists them.
+inline constexpr std::array<SdkResult, 9> kSdkResults{
+    results::kAlreadyInit,   results::kProcessExit,      results::kProductNotFound,
+    results::kNotInit,       results::kSteamInitFailure, results::kTicketTimeout,
+    results::kTicketAuthFailure, results::kNotLogin,      results::kServerJsonParseError};
+
+// "Http Code:" + the HTTP status text (empty after a transport failure) + ", Msg:" + the
+// transport's failure text (empty for an HTTP error status).
+std::wstring HttpFailureMessage(const std::string& statusText, const std::string& transportError);
+
+// SDK-made results always carry an empty data text.
+inline void Report(const GameCallback& callback, const SdkResult& result) {
+  callback(result.code, result.message, std::wstring());
+}
+
+}  // namespace ZarnSdk

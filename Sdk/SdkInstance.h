@@ -1,0 +1,78 @@
+// The composition root: builds every object of one SDK and hands each its collaborators. The
+// exports use one process-wide instance; tests build their own, fresh for each test.
+//
+// Lock order across the SDK, outermost first (a thread holding one may take only those below
+// it; every object's own header says what its lock guards):
+//   1. CZarnCore::initMutex_         start-up
+//   2. SteamApiPort::mutex_          every Steam call; the Steam handlers run under it
+//   3. CZarnPay::mutex_ / ProductCatalogue::mutex_   (never held together)
+//      CZarnTrack::refreshMutex_ -> CZarnTrack::mutex_
+//   4. ZarnConfigUtils::mutex_       file access
+//   5. SessionState::mutex_, SteamSession::mutex_  (leaves)
+//   6. sion::WorkerPool::queueMutex  (taken by every post)
+//   and the logger's own lock, innermost of all.
+// No lock of the SDK is held while a game callback runs or while a request is on the network.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Sdk/CZarnCore.h"
+#include "Sdk/CZarnHttp.h"
+#include "Sdk/CZarnPay.h"
+#include "Sdk/CZarnTrack.h"
+#include "Sdk/CZarnUser.h"
+#include "Sdk/SessionState.h"
+#include "Sdk/SteamPort.h"
+#include "Sdk/SteamSession.h"
+#include "Sdk/ZarnApi.h"
+#include "Sdk/ZarnConfigUtils.h"
+#include "transport/WorkerPool.h"
+
+namespace ZarnSdk {
+
+struct SdkOptions {
+  // Scheme, host and optional port of the publisher's API server.
+  std::string apiOrigin;
+  // The folder the SDK's data folder goes into; nullopt for the user's local data folder.
+  std::optional<std::string> localDataFolder;
+  // Null for the Steam client library itself.
+  std::unique_ptr<SteamPort> steam;
+  SteamTimings steamTimings;
+  int workerCount = sion::WorkerPool::kDefaultThreadCount;
+
+  // What a game's process uses: the compiled-in origin unless ZARN_SDK_API_ORIGIN names
+  // another, and the local data folder unless ZARN_SDK_DATA_HOME names another (absolute).
+  static SdkOptions FromEnvironment();
+};
+
+class SdkInstance {
+ public:
+  explicit SdkInstance(SdkOptions options);
+  // Exits (when the game did not) and waits for every thread of this SDK.
+  ~SdkInstance();
+  SdkInstance(const SdkInstance&) = delete;
+  SdkInstance& operator=(const SdkInstance&) = delete;
+
+  CZarnCore& Core() { return core_; }
+  CZarnPay& Pay() { return pay_; }
+  CZarnTrack& Track() { return track_; }
+  sion::WorkerPool& Pool() { return pool_; }
+
+ private:
+  std::unique_ptr<SteamPort> steamPort_;
+  ZarnConfigUtils store_;
+  SessionState session_;
+  sion::WorkerPool pool_;
+  CZarnHttp http_;
+  ZarnApi api_;
+  CZarnTrack track_;
+  CZarnPay pay_;
+  CZarnUser user_;
+  SteamSession steam_;
+  CZarnCore core_;
+};
+
+}  // namespace ZarnSdk

@@ -1,0 +1,62 @@
+#include "Sdk/SessionState.h"
+
+#include <utility>
+
+namespace ZarnSdk {
+
+using zarnplatform::MutexLock;
+
+void SessionState::SetGlobalParams(GlobalParams params) {
+  MutexLock lock(mutex_);
+  global_ = std::move(params);
+}
+
+GlobalParams SessionState::Global() const {
+  MutexLock lock(mutex_);
+  return global_;
+}
+
+PlayerState SessionState::Player() const {
+  MutexLock lock(mutex_);
+  return player_;
+}
+
+bool SessionState::IsLoggedIn() const {
+  MutexLock lock(mutex_);
+  return loggedIn_;
+}
+
+void SessionState::StoreLogin(std::string token, std::string userId) {
+  MutexLock lock(mutex_);
+  player_.token = std::move(token);
+  player_.userId = std::move(userId);
+  loggedIn_ = true;
+}
+
+void SessionState::Logout() {
+  MutexLock lock(mutex_);
+  player_ = PlayerState{};
+  loggedIn_ = false;
+}
+
+void SessionState::SetServerId(std::string value) {
+  MutexLock lock(mutex_);
+  player_.serverId = std::move(value);
+}
+
+void SessionState::SetGameUserId(std::string value) {
+  MutexLock lock(mutex_);
+  player_.gameUserId = std::move(value);
+}
+
+void SessionState::SetNickName(std::string value) {
+  MutexLock lock(mutex_);
+  player_.nickName = std::move(value);
+}
+
+void SessionState::SetLevel(int32_t level) {
+  MutexLock lock(mutex_);
+  player_.level = level;
+}
+
+}  // namespace ZarnSdk
