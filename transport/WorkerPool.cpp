@@ -1,14 +1,19 @@
 #include "transport/WorkerPool.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/Socket.h"
+#include "transport/Error.h"
 #include "transport/Messages.h"
 #include "transport/TransportSettings.h"
 
 namespace sion {
 namespace {
+
+using zarnplatform::MutexLock;
 
 // Bound of the wait at library unload and process exit: idle workers end at once, busy ones
 // give up their request at its next network wait; only a slow completion function can be cut.
@@ -25,82 +30,92 @@ void Report(const char* text) {
 
 }  // namespace
 
-WorkerPool::WorkerPool(int workerCount) : threadCount(workerCount) {}
+WorkerPool::WorkerPool(int workerCount)
+    : threadCount_(workerCount), maxBackgroundWorkers_(std::max(1, workerCount / 3)) {}
 
 WorkerPool::~WorkerPool() { Stop(); }
 
 void WorkerPool::Start() {
-  std::lock_guard<std::mutex> lock(queueMutex);
-  if (started) throw std::logic_error(messages::kPoolStartedTwice);
-  started = true;
-  if (stop) return;
-  // A failure to create a thread propagates; the workers made so far keep running.
-  for (int index = 0; index < threadCount; ++index) {
-    auto entry = threads.emplace(index, std::thread(&WorkerPool::Worker, this, index)).first;
-    entry->second.detach();
+  MutexLock lock(mutex_);
+  if (started_) throw std::logic_error(messages::kPoolStartedTwice);
+  started_ = true;
+  if (stop_) return;
+  try {
+    for (int index = 0; index < threadCount_; ++index) {
+      std::thread(&WorkerPool::Worker, this, index).detach();
+      liveWorkers_.insert(index);
+    }
+  } catch (...) {
+    // A half-started pool would look started and never run: undo it, so the caller can report
+    // the failure and nothing is sent behind its back.
+    std::deque<Task> dropped = RequestStop();
+    WaitForWorkers(lock, nullptr);
+    throw;
   }
 }
 
-void WorkerPool::Submit(std::function<Request()> maker, std::function<void(AsyncResponse)> completion) {
+void WorkerPool::Submit(std::function<Request()> maker, std::function<void(AsyncResponse)> completion, Lane lane) {
   // The maker runs unlocked: it is SDK code and may itself want the pool.
   Request request = maker();
   {
-    std::lock_guard<std::mutex> lock(queueMutex);
-    if (stop) return;
-    queue.push_back(Task{std::move(request), std::move(completion), 0});
+    MutexLock lock(mutex_);
+    if (stop_) return;
+    Task task{std::move(request), std::move(completion), lane, std::chrono::steady_clock::now()};
+    (lane == Lane::Game ? gameQueue_ : backgroundQueue_).push_back(std::move(task));
   }
-  taskAvailable.notify_one();
+  changed_.NotifyAll();
 }
 
 void WorkerPool::Stop() {
   std::deque<Task> dropped;
-  std::unique_lock<std::mutex> lock(queueMutex);
-  dropped = RequestStop(lock);
+  MutexLock lock(mutex_);
+  dropped = RequestStop();
   WaitForWorkers(lock, nullptr);
-  lock.unlock();
 }
 
 bool WorkerPool::StopWithin(std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   std::deque<Task> dropped;
-  std::unique_lock<std::mutex> lock(queueMutex);
-  dropped = RequestStop(lock);
-  const bool ended = WaitForWorkers(lock, &deadline);
-  lock.unlock();
-  return ended;
+  MutexLock lock(mutex_);
+  dropped = RequestStop();
+  return WaitForWorkers(lock, &deadline);
 }
 
 void WorkerPool::StopForUnload(bool processTerminating) {
   if (processTerminating) {
     // The workers are gone, perhaps killed while holding the mutex: touch nothing else.
-    stop.store(true);
+    stop_.store(true);
     return;
   }
   StopWithin(kUnloadWait);
 }
 
-std::deque<Task> WorkerPool::RequestStop(std::unique_lock<std::mutex>&) {
+std::deque<WorkerPool::Task> WorkerPool::RequestStop() {
   // Raised under the lock, so no worker can test the flag and then start waiting after the
   // wake-up below.
-  stop.store(true);
+  stop_.store(true);
   std::deque<Task> dropped;
-  dropped.swap(queue);
-  taskAvailable.notify_all();
+  dropped.swap(gameQueue_);
+  for (Task& task : backgroundQueue_) dropped.push_back(std::move(task));
+  backgroundQueue_.clear();
+  changed_.NotifyAll();
   return dropped;
 }
 
-bool WorkerPool::WaitForWorkers(std::unique_lock<std::mutex>& lock,
-                                const std::chrono::steady_clock::time_point* deadline) {
+bool WorkerPool::WaitForWorkers(MutexLock& lock, const std::chrono::steady_clock::time_point* deadline) {
   const bool fromWorker = currentPool == this;
-  if (fromWorker) ++stoppingWorkers;
-  const auto allEnded = [this] { return threads.size() <= static_cast<std::size_t>(stoppingWorkers); };
+  if (fromWorker) ++stoppingWorkers_;
+  const auto allEnded = [this] {
+    mutex_.AssertHeld();
+    return liveWorkers_.size() <= static_cast<std::size_t>(stoppingWorkers_);
+  };
   bool ended = true;
   if (deadline == nullptr) {
-    taskAvailable.wait(lock, allEnded);
+    changed_.Wait(lock, allEnded);
   } else {
-    ended = taskAvailable.wait_until(lock, *deadline, allEnded);
+    ended = changed_.WaitUntil(lock, *deadline, allEnded);
   }
-  if (fromWorker) --stoppingWorkers;
+  if (fromWorker) --stoppingWorkers_;
   return ended;
 }
 
@@ -110,16 +125,28 @@ void WorkerPool::Worker(int index) {
   } catch (...) {
     // Nothing may leave a thread; the worker just ends.
   }
-  std::lock_guard<std::mutex> lock(queueMutex);
-  threads.erase(index);
+  MutexLock lock(mutex_);
+  liveWorkers_.erase(index);
   // Under the lock: once it is released a waiting Stop may return and the pool be destroyed.
-  taskAvailable.notify_all();
+  changed_.NotifyAll();
+}
+
+bool WorkerPool::HasRunnableTask() const {
+  return !gameQueue_.empty() || (!backgroundQueue_.empty() && backgroundBusy_ < maxBackgroundWorkers_);
+}
+
+WorkerPool::Task WorkerPool::TakeTask() {
+  std::deque<Task>& queue = gameQueue_.empty() ? backgroundQueue_ : gameQueue_;
+  Task task = std::move(queue.front());
+  queue.pop_front();
+  if (task.lane == Lane::Background) ++backgroundBusy_;
+  return task;
 }
 
 void WorkerPool::RunTasks() {
   zarnplatform::BlockSigpipeOnThisThread();
   currentPool = this;
-  ScopedCancelFlag cancel(&stop);
+  ScopedCancelFlag cancel(&stop_);
   struct ClearCurrentPool {
     ~ClearCurrentPool() { currentPool = nullptr; }
   } clearCurrentPool;
@@ -127,25 +154,38 @@ void WorkerPool::RunTasks() {
   for (;;) {
     Task task;
     {
-      std::unique_lock<std::mutex> lock(queueMutex);
-      taskAvailable.wait(lock, [this] { return stop.load() || !queue.empty(); });
-      if (stop) return;
-      task = std::move(queue.front());
-      queue.pop_front();
+      MutexLock lock(mutex_);
+      changed_.Wait(lock, [this] {
+        mutex_.AssertHeld();
+        return stop_.load() || HasRunnableTask();
+      });
+      if (stop_) return;
+      task = TakeTask();
     }
     try {
       RunTask(task);
     } catch (...) {
       // A task must never end the worker.
     }
+    if (task.lane == Lane::Background) {
+      MutexLock lock(mutex_);
+      --backgroundBusy_;
+      // A background task may have been waiting for this share.
+      changed_.NotifyAll();
+    }
   }
 }
 
 void WorkerPool::RunTask(Task& task) {
-  if (stop) return;
+  if (stop_) return;
   AsyncResponse outcome;
-  outcome.id = task.id;
   try {
+    // A game call's limit started when it was submitted; background work's when it starts.
+    const auto start = task.lane == Lane::Game ? task.submitted : std::chrono::steady_clock::now();
+    const ScopedExchangeDeadline limit(start + GetTransportTimeouts().total);
+    if (std::chrono::steady_clock::now() >= ExchangeDeadline()) {
+      throw Error(std::string(messages::kTimeout) + "queue " + task.request.url);
+    }
     outcome.resp = task.request.Send(task.request.url);
   } catch (const std::exception& e) {
     outcome.err = e.what();
@@ -153,7 +193,7 @@ void WorkerPool::RunTask(Task& task) {
     outcome.err = messages::kUnknownException;
   }
   // A pool that is stopping delivers nothing more.
-  if (stop) return;
+  if (stop_) return;
   try {
     if (!task.callback) throw std::bad_function_call();
     task.callback(std::move(outcome));

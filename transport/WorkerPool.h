@@ -1,9 +1,15 @@
-// The process-wide pool of worker threads that sends requests off the caller's thread.
+// The pool of worker threads that sends requests off the caller's thread.
+//
+// Two lanes: the game's own calls, which a player waits for, and background work (analytics),
+// which nobody waits for. A worker always takes the oldest game call first; background tasks
+// run on at most kMaxBackgroundShare of the workers at once, so a stalled analytics endpoint can
+// never hold every worker while a login waits. A game call's time limit counts from the moment
+// it was submitted: queue time is part of what the player waits for.
 //
 // Threads: Submit may be called from any thread; each request and its completion function run
-// on one of the workers. `queueMutex` guards `queue`, `threads` and `started`; it is never held
-// while a request is sent or a completion function runs, nor while a request maker runs.
-// Completion functions of different requests run concurrently, in no fixed order.
+// on one of the workers. `mutex_` guards the queues and the worker bookkeeping; it is never held
+// while a request is sent, a completion function runs or a request maker runs. Completion
+// functions of different requests run concurrently, in no fixed order.
 // Ownership: the pool owns queued tasks; a completion function receives its AsyncResponse by
 // value. Workers are detached; Stop waits for them to end (each in-flight request is cut short
 // at its next network wait), so a pool must not be destroyed before Stop has returned - the
@@ -12,15 +18,13 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
-#include <mutex>
+#include <set>
 #include <string>
-#include <thread>
 
+#include "platform/Mutex.h"
 #include "transport/Request.h"
 #include "transport/Response.h"
 
@@ -32,11 +36,7 @@ struct AsyncResponse {
   std::string err;      // empty on success; else the failure text (may be empty: peer closed)
 };
 
-struct Task {
-  Request request;
-  std::function<void(AsyncResponse)> callback;
-  int32_t id = 0;
-};
+enum class Lane { Game, Background };
 
 class WorkerPool {
  public:
@@ -48,22 +48,25 @@ class WorkerPool {
   WorkerPool& operator=(const WorkerPool&) = delete;
 
   // Creates the workers. A second call throws std::logic_error("一个线程池实例只能start一次").
-  void Start();
+  // When a thread cannot be created the error propagates and the pool is stopped again: no
+  // worker is left running and nothing is queued.
+  void Start() EXCLUDES(mutex_);
 
   // Runs `maker` on the calling thread and queues the request it returns; `completion` is
   // called exactly once on a worker with the outcome, unless the pool stops first. Requests
   // submitted after Stop are dropped without a call. An empty maker throws
   // std::bad_function_call; exceptions from `maker` propagate to the caller.
-  void Submit(std::function<Request()> maker, std::function<void(AsyncResponse)> completion);
+  void Submit(std::function<Request()> maker, std::function<void(AsyncResponse)> completion,
+              Lane lane = Lane::Game) EXCLUDES(mutex_);
 
   // Ends the workers and waits until every one has ended: idle ones at once, busy ones after
   // their request is cut short and any completion already running has returned. Queued tasks
   // are dropped. Safe to call repeatedly and from a completion function (then it waits for all
   // other workers; the calling worker ends after its completion function returns).
-  void Stop();
+  void Stop() EXCLUDES(mutex_);
 
   // Stop with a bounded wait; true when every worker ended within `limit`.
-  bool StopWithin(std::chrono::milliseconds limit);
+  bool StopWithin(std::chrono::milliseconds limit) EXCLUDES(mutex_);
 
   // For the library's unload and process exit. With `processTerminating` (Windows kills the
   // workers before unloading) it only raises the stop flag and neither locks nor waits;
@@ -71,23 +74,36 @@ class WorkerPool {
   void StopForUnload(bool processTerminating);
 
  private:
-  void Worker(int index);
-  void RunTasks();
+  struct Task {
+    Request request;
+    std::function<void(AsyncResponse)> callback;
+    Lane lane = Lane::Game;
+    std::chrono::steady_clock::time_point submitted;
+  };
+
+  void Worker(int index) EXCLUDES(mutex_);
+  void RunTasks() EXCLUDES(mutex_);
   void RunTask(Task& task);
+  bool HasRunnableTask() const REQUIRES(mutex_);
+  Task TakeTask() REQUIRES(mutex_);
   // Raises the stop flag and takes the queued tasks out (the caller destroys them unlocked).
-  std::deque<Task> RequestStop(std::unique_lock<std::mutex>& lock);
+  std::deque<Task> RequestStop() REQUIRES(mutex_);
   // Waits until every worker has ended, apart from workers that are themselves inside Stop;
   // without a deadline when `deadline` is null. True when they all ended.
-  bool WaitForWorkers(std::unique_lock<std::mutex>& lock, const std::chrono::steady_clock::time_point* deadline);
+  bool WaitForWorkers(zarnplatform::MutexLock& lock, const std::chrono::steady_clock::time_point* deadline)
+      REQUIRES(mutex_);
 
-  const int threadCount;
-  std::deque<Task> queue;
-  std::mutex queueMutex;
-  std::condition_variable taskAvailable;  // queue changed, stop requested, or a worker ended
-  std::map<int, std::thread> threads;     // live workers by index; a worker removes its own entry
-  bool started = false;
-  int stoppingWorkers = 0;                // workers currently waiting inside Stop
-  std::atomic<bool> stop{false};
+  const int threadCount_;
+  const int maxBackgroundWorkers_;
+  zarnplatform::Mutex mutex_;
+  zarnplatform::CondVar changed_;  // a queue changed, stop requested, or a worker ended
+  std::deque<Task> gameQueue_ GUARDED_BY(mutex_);
+  std::deque<Task> backgroundQueue_ GUARDED_BY(mutex_);
+  int backgroundBusy_ GUARDED_BY(mutex_) = 0;
+  std::set<int> liveWorkers_ GUARDED_BY(mutex_);
+  bool started_ GUARDED_BY(mutex_) = false;
+  int stoppingWorkers_ GUARDED_BY(mutex_) = 0;  // workers currently waiting inside Stop
+  std::atomic<bool> stop_{false};
 };
 
 }  // namespace sion
