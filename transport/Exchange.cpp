@@ -7,6 +7,7 @@
 #include "transport/Error.h"
 #include "transport/Messages.h"
 #include "transport/PlainStream.h"
+#include "transport/ResponseReader.h"
 #include "transport/SocketWait.h"
 #include "transport/TlsStream.h"
 #include "transport/TransportSettings.h"
@@ -16,8 +17,6 @@ namespace {
 
 // One TLS record's worth: a reply is read in a handful of calls.
 constexpr std::size_t kReadBufferBytes = 16 * 1024;
-// Interim (1xx) replies allowed before the real one; a peer sending them forever is hostile.
-constexpr int kMaxInterimReplies = 8;
 
 bool HasAsciiLetter(const std::string& text) {
   return std::any_of(text.begin(), text.end(), [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); });
@@ -57,38 +56,19 @@ void Connect(Request& request, zarnplatform::TcpSocket& socket) {
   throw Error(text);
 }
 
-void Append(std::vector<char>& to, const char* bytes, std::size_t count) { to.insert(to.end(), bytes, bytes + count); }
-
 Response Receive(ByteStream& stream) {
   std::vector<char> buffer(kReadBufferBytes);
-  Response response;
-  for (int interim = 0;; ++interim) {
-    while (!response.IsHeaderComplete()) {
-      const std::size_t count = stream.ReadSome(buffer.data(), buffer.size());
-      if (count == 0) throw PeerConnectionClose();
-      Append(response.source, buffer.data(), count);
-    }
-    response.ParseHeader();
-    if (!response.IsInterim()) break;
-    if (interim == kMaxInterimReplies) throw Error(std::string(messages::kParseError) + "\n" + response.StrSource());
-    // The real reply may already have started in the bytes read with the interim one.
-    std::vector<char> rest(response.source.begin() + static_cast<std::ptrdiff_t>(response.headerEnd),
-                           response.source.end());
-    response = Response();
-    response.source = std::move(rest);
-  }
-  while (!response.IsBodyComplete()) {
+  ResponseReader reader;
+  for (;;) {
     const std::size_t count = stream.ReadSome(buffer.data(), buffer.size());
     if (count == 0) {
-      if (!response.IsCloseDelimited()) throw PeerConnectionClose();
-      response.contentLength = static_cast<int32_t>(response.body.size());
+      reader.FeedEnd();
       break;
     }
-    Append(response.body, buffer.data(), count);
+    if (reader.Feed(buffer.data(), count)) break;
   }
   stream.Finish();
-  response.DecodeChunked();
-  return response;
+  return reader.Take();
 }
 
 }  // namespace
