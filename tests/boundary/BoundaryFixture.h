@@ -15,7 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "SdkLibrary.h"
-#include "TestSupport.h"
+#include "Harness.h"
 #include "steam/steam_sim.h"
 #include "tools/mock_backend/MockBackend.h"
 

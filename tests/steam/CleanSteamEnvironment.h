@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "TestSupport.h"
+#include "Harness.h"
 
 namespace steamtest {
 

@@ -14,7 +14,7 @@
 
 #include "CleanSteamEnvironment.h"
 #include "SteamCallbackRecorder.h"
-#include "TestSupport.h"
+#include "Harness.h"
 #include "steam/steam_api_subset.h"
 #include "steam/steam_sim.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "CleanSteamEnvironment.h"
-#include "TestSupport.h"
+#include "Harness.h"
 #include "steam/steam_api_subset.h"
 #include "steam/steam_sim.h"
 

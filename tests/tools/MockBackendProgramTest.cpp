@@ -10,7 +10,7 @@
 
 
 #include "MockRequestBodies.h"
-#include "TestSupport.h"
+#include "Harness.h"
 #include "tools/mock_backend/ApiPaths.h"
 
 extern char** environ;

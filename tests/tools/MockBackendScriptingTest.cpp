@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "MockRequestBodies.h"
-#include "TestSupport.h"
+#include "Harness.h"
 #include "tools/mock_backend/MockBackend.h"
 
 using nlohmann::json;

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "MockRequestBodies.h"
-#include "TestSupport.h"
+#include "Harness.h"
 #include "tools/certgen/CertGen.h"
 #include "tools/mock_backend/MockBackend.h"
 

@@ -81,7 +81,7 @@ void MockBackend::Start() {
   if (options_.plainHttp) {
     server = std::make_unique<httplib::Server>();
   } else {
-    const TlsIdentity identity = MakeTlsIdentity();
+    const TlsIdentity identity = MakeTlsIdentity(options_.authority);
     const bool ownsFile = options_.caCertFile.empty();
     const std::string caFile = ownsFile ? TemporaryCaPath() : options_.caCertFile;
     zarncert::WritePem(caFile, identity.authorityCertPem);

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "tools/certgen/CertGen.h"
 #include "tools/mock_backend/ApiPaths.h"
 #include "tools/mock_backend/ReplyFactory.h"
 #include "tools/mock_backend/RequestLog.h"
@@ -42,6 +43,7 @@ struct MockOptions {
   std::string defaultAppKey = "zarn-demo-key";    // key of every appId not in appKeys; empty: none
   std::map<std::string, std::string> appKeys;     // appId -> app key
   std::string caCertFile;       // where the authority's PEM goes; empty: a temporary file
+  std::optional<zarncert::KeyCert> authority;  // signs the server certificate; empty: a fresh one
   std::string recordFile;       // append one JSON line per answered request; empty: none
   std::string steamSimDir;      // drop a transaction file per created order; empty: none
   std::string catalogueFile;    // product catalogue; empty: the built-in catalogue.json

@@ -9,8 +9,8 @@
 
 namespace zarnmock {
 
-TlsIdentity MakeTlsIdentity() {
-  const zarncert::KeyCert authority = zarncert::MakeAuthority("Zarn Mock Backend CA");
+TlsIdentity MakeTlsIdentity(const std::optional<zarncert::KeyCert>& given) {
+  const zarncert::KeyCert authority = given ? *given : zarncert::MakeAuthority("Zarn Mock Backend CA");
   const zarncert::KeyCert server = zarncert::MakeServerCert(authority, {"localhost"}, {"127.0.0.1"});
   return TlsIdentity{authority.certPem, server.certPem, server.keyPem};
 }

@@ -5,7 +5,10 @@
 
 #include <openssl/ssl.h>
 
+#include <optional>
 #include <string>
+
+#include "tools/certgen/CertGen.h"
 
 namespace zarnmock {
 
@@ -15,8 +18,9 @@ struct TlsIdentity {
   std::string serverKeyPem;
 };
 
-// Throws std::runtime_error when OpenSSL fails.
-TlsIdentity MakeTlsIdentity();
+// Signed by `authority` when given (a test process trusts one authority for all its servers),
+// else by a fresh one. Throws std::runtime_error when OpenSSL fails.
+TlsIdentity MakeTlsIdentity(const std::optional<zarncert::KeyCert>& authority = std::nullopt);
 
 // Installs the server certificate and key in a server context (TLS 1.2 at least). False when
 // OpenSSL refuses them.

@@ -1,8 +1,7 @@
 #include "TestAuthority.h"
 
-#include <cstdlib>
-
-#include "TestSupport.h"
+#include "Harness.h"
+#include "Os.h"
 
 namespace zarntest {
 
@@ -13,12 +12,12 @@ const zarncert::KeyCert& TrustedAuthority() {
     Store() {
       const std::string file = (dir.path() / "roots.pem").string();
       zarncert::WritePem(file, authority.certPem);
-      setenv("SSL_CERT_FILE", file.c_str(), 1);
-      setenv("SSL_CERT_DIR", dir.str().c_str(), 1);
+      os::SetEnv("SSL_CERT_FILE", file);
+      os::SetEnv("SSL_CERT_DIR", dir.str());
     }
   };
-  static Store store;
-  return store.authority;
+  static Store* store = new Store();  // SDK workers may still verify a server at process exit
+  return store->authority;
 }
 
 }  // namespace zarntest

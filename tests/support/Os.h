@@ -1,0 +1,60 @@
+// Every operating-system service the tests use, behind plain functions: one implementation file
+// per OS (OsPosix.cpp, OsWindows.cpp). No test file includes an OS header of its own.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zarntest::os {
+
+// ---- files and folders
+// A fresh folder private to the user under the system's temporary folder.
+std::string MakeTempFolder();
+// Removes the tree, making read-only entries writable first. Never throws.
+void RemoveTree(const std::string& path) noexcept;
+// Changes the process's working folder; false on failure.
+bool ChangeDirectory(const std::string& path);
+
+// ---- environment
+std::optional<std::string> GetEnv(const std::string& name);
+// nullopt removes the variable.
+void SetEnv(const std::string& name, const std::optional<std::string>& value);
+
+// ---- processes
+std::string ExecutablePath();
+// Runs `program` with `args` and this process's environment plus `extraEnv`, and waits for it:
+// its exit status, 128 + the signal number when a signal ended it, -1 when it could not start.
+int RunProcess(const std::string& program, const std::vector<std::string>& args,
+               const std::map<std::string, std::string>& extraEnv = {});
+
+// ---- shared libraries, loaded the way a game's loader does
+void* OpenLibrary(const std::string& path);  // null on failure
+void* LibrarySymbol(void* library, const char* name);
+std::string LibraryError();
+
+// ---- loopback sockets, for the tests' own servers
+using Socket = std::intptr_t;
+inline constexpr Socket kNoSocket = -1;
+// A TCP socket listening on 127.0.0.1; `port` 0 picks a free one and returns it.
+Socket ListenLoopback(uint16_t& port);
+// A socket bound to a loopback port that never listens: connections to it are refused.
+Socket BindWithoutListening(uint16_t& port);
+// Blocks until a connection arrives; kNoSocket once the listener was shut down.
+Socket Accept(Socket listener);
+// Bytes moved (0: the peer closed), or -1 on an error.
+long Send(Socket socket, const char* data, std::size_t size);
+long Receive(Socket socket, char* buffer, std::size_t size);
+// Wakes any thread blocked on the socket (accept, receive).
+void Shutdown(Socket socket);
+void Close(Socket socket);
+// Closes with a TCP reset instead of an orderly close.
+void CloseWithReset(Socket socket);
+// The server's writes to a client that already left must not end the test process.
+void IgnoreBrokenPipesOnThisThread();
+
+}  // namespace zarntest::os

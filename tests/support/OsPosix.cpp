@@ -1,0 +1,167 @@
+// POSIX side of the tests' OS services.
+#include "Os.h"
+
+#include <arpa/inet.h>
+#include <dlfcn.h>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace zarntest::os {
+
+std::string MakeTempFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "zarn-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  return pattern;
+}
+
+void RemoveTree(const std::string& path) noexcept {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    if (!it->is_symlink(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(path, ec);
+}
+
+bool ChangeDirectory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+
+std::optional<std::string> GetEnv(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+void SetEnv(const std::string& name, const std::optional<std::string>& value) {
+  if (value) {
+    ::setenv(name.c_str(), value->c_str(), 1);
+  } else {
+    ::unsetenv(name.c_str());
+  }
+}
+
+std::string ExecutablePath() { return std::filesystem::read_symlink("/proc/self/exe").string(); }
+
+int RunProcess(const std::string& program, const std::vector<std::string>& args,
+               const std::map<std::string, std::string>& extraEnv) {
+  std::vector<std::string> envStrings;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry(*e);
+    if (extraEnv.count(entry.substr(0, entry.find('='))) == 0) envStrings.push_back(entry);
+  }
+  for (const auto& [name, value] : extraEnv) envStrings.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (auto& s : envStrings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argStrings{program};
+  argStrings.insert(argStrings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& s : argStrings) argv.push_back(s.data());
+  argv.push_back(nullptr);
+
+  pid_t pid = 0;
+  if (::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
+  int status = 0;
+  while (::waitpid(pid, &status, 0) != pid) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void* OpenLibrary(const std::string& path) { return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
+
+void* LibrarySymbol(void* library, const char* name) { return ::dlsym(library, name); }
+
+std::string LibraryError() {
+  const char* error = ::dlerror();
+  return error != nullptr ? error : "";
+}
+
+namespace {
+
+Socket BoundLoopback(uint16_t& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error("socket failed");
+  const int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  socklen_t length = sizeof address;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ::close(fd);
+    throw std::runtime_error("bind failed");
+  }
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+}  // namespace
+
+Socket ListenLoopback(uint16_t& port) {
+  const Socket fd = BoundLoopback(port);
+  if (::listen(static_cast<int>(fd), 64) != 0) {
+    ::close(static_cast<int>(fd));
+    throw std::runtime_error("listen failed");
+  }
+  return fd;
+}
+
+Socket BindWithoutListening(uint16_t& port) { return BoundLoopback(port); }
+
+Socket Accept(Socket listener) {
+  for (;;) {
+    const int fd = ::accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) return fd;
+    if (errno != EINTR && errno != ECONNABORTED) return kNoSocket;
+  }
+}
+
+long Send(Socket socket, const char* data, std::size_t size) {
+  for (;;) {
+    const ssize_t n = ::send(static_cast<int>(socket), data, size, MSG_NOSIGNAL);
+    if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+  }
+}
+
+long Receive(Socket socket, char* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t n = ::recv(static_cast<int>(socket), buffer, size, 0);
+    if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+  }
+}
+
+void Shutdown(Socket socket) { ::shutdown(static_cast<int>(socket), SHUT_RDWR); }
+
+void Close(Socket socket) { ::close(static_cast<int>(socket)); }
+
+void CloseWithReset(Socket socket) {
+  const linger abortive{1, 0};
+  ::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+  ::close(static_cast<int>(socket));
+}
+
+void IgnoreBrokenPipesOnThisThread() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGPIPE);
+  ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+}  // namespace zarntest::os

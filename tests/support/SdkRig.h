@@ -1,0 +1,82 @@
+// One game process for in-process tests of the SDK: a temporary profile and working folder,
+// the mock backend on loopback (TLS, signed by the process's test authority), the stand-in
+// Steam client reset for the test, and a fresh SDK built by the composition root. Everything
+// is torn down with the rig, SDK threads included, so tests do not leak into each other.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Harness.h"
+#include "Sdk/SdkInstance.h"
+#include "steam/steam_sim.h"
+#include "tools/mock_backend/MockBackend.h"
+
+namespace zarntest {
+
+// Every line the SDK logs in this process once logging is on (a start-up reply marking a test
+// device turns it on). Cleared by each new rig.
+class LogTap {
+ public:
+  static std::vector<std::string> Lines();
+  // Lines that start with `prefix`.
+  static std::vector<std::string> StartingWith(const std::string& prefix);
+  static bool WaitFor(const std::string& prefix, size_t count = 1, std::chrono::milliseconds timeout = 15s);
+  static void Clear();
+};
+
+struct RigOptions {
+  bool testDevice = true;                  // the start-up reply turns logging on
+  ZarnSdk::SteamTimings steam{};
+};
+
+class SdkRig {
+ public:
+  static constexpr uint32_t kSteamAppId = 480;
+
+  explicit SdkRig(RigOptions options = {});
+  ~SdkRig();
+  SdkRig(const SdkRig&) = delete;
+  SdkRig& operator=(const SdkRig&) = delete;
+
+  ZarnSdk::SdkInstance& sdk() { return *sdk_; }
+  ZarnSdk::CZarnCore& core() { return sdk_->Core(); }
+  zarnmock::MockBackend& mock() { return *mock_; }
+  const TempDir& dir() const { return dir_; }
+  // The SDK's data folder and its per-game state file.
+  std::filesystem::path DataFolder() const;
+  std::filesystem::path AppConfPath() const;
+
+  // Init through the core against the mock; asserts 200.
+  void Start();
+  // A Steam login through the stand-in client and the mock; asserts 200. Sets the game identity.
+  void LogIn();
+  // Asks for the catalogue the game's way and waits for the answer.
+  CallbackRecord QueryCatalogue();
+  // Start, log in and have the catalogue loaded.
+  void StartReady();
+  // Ends the SDK now (Exit, every thread joined); the mock keeps its records.
+  void DestroySdk();
+
+  // The analytics documents the mock received, in arrival order.
+  std::vector<nlohmann::json> AnalyticsEvents() const;
+  // Waits until `count` orders were stored and returns the count-th one's Steam order id.
+  static std::string WaitForSavedOrder(size_t count);
+  // Steam's report of the player's decision, delivered by the pump's next pass.
+  static void ReportSteamDecision(const std::string& steamOrderId, bool authorized);
+
+ private:
+  TempDir dir_;
+  std::string oldCwd_;
+  std::unique_ptr<zarnmock::MockBackend> mock_;
+  std::unique_ptr<ZarnSdk::SdkInstance> sdk_;
+};
+
+}  // namespace zarntest
