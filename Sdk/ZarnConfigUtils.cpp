@@ -47,8 +47,9 @@ void ReplaceMistypedMembers(json& document, const json& defaults) {
 
 }  // namespace
 
-ZarnConfigUtils::ZarnConfigUtils(std::optional<std::string> localDataFolder)
-    : localDataFolder_(std::move(localDataFolder)) {}
+ZarnConfigUtils::ZarnConfigUtils(std::optional<std::string> localDataFolder, std::string fallbackFolder)
+    : localDataFolder_(std::move(localDataFolder)),
+      fallbackFolder_(fallbackFolder.empty() ? zarnplatform::FallbackDataFolder() : std::move(fallbackFolder)) {}
 
 std::optional<uint32_t> ZarnConfigUtils::SteamAppId() const {
   const uint32_t id = steamAppId_.load();
@@ -60,12 +61,12 @@ std::string ZarnConfigUtils::GetSdkDataPath() const {
   const auto localData = localDataFolder_ ? localDataFolder_ : zarnplatform::LocalDataFolder();
   if (!localData) {
     std::cout << kNoLocalDataFolderLine << std::endl;
-    return zarnplatform::FallbackDataFolder();
+    return fallbackFolder_;
   }
   const std::string path = *localData + zarnplatform::kNativeSeparator + kSdkFolderName;
   if (!zarnplatform::FolderExists(path) && !zarnplatform::CreateFolder(path, /*withParents=*/true)) {
     std::cout << kCannotCreateFolderLine << std::endl;
-    return zarnplatform::FallbackDataFolder();
+    return fallbackFolder_;
   }
   return path;
 }

@@ -22,8 +22,9 @@ namespace ZarnSdk {
 class ZarnConfigUtils {
  public:
   // `localDataFolder`: the folder the SDK's own folder goes into; nullopt for the user's local
-  // data folder as the platform names it.
-  explicit ZarnConfigUtils(std::optional<std::string> localDataFolder);
+  // data folder as the platform names it. `fallbackFolder`: used when that folder is unknown or
+  // the SDK's folder cannot be made in it; never created by the SDK (empty: the platform's).
+  explicit ZarnConfigUtils(std::optional<std::string> localDataFolder, std::string fallbackFolder = {});
 
   // The running game's Steam application id, recorded once Steam has started: the per-game
   // file lives under it. Until then reads give the default document and writes are dropped.
@@ -55,6 +56,7 @@ class ZarnConfigUtils {
   void WriteLocked(const nlohmann::json& config, bool shared) REQUIRES(mutex_);
 
   const std::optional<std::string> localDataFolder_;
+  const std::string fallbackFolder_;
   std::atomic<uint32_t> steamAppId_{0};  // 0 is never a Steam application id: "not known"
   zarnplatform::Mutex mutex_;
 };
