@@ -5,7 +5,7 @@ install(TARGETS zarnsdk64_mt EXPORT ZarnSdkTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES include/ZarnProxy.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES include/ZarnProxy.h include/zarnsdk.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 # The stand-in Steam client is installed beside the SDK so that a game can be tried locally;
 # a shipping game puts Valve's steam_api64 there instead.
 install(TARGETS steam_api64

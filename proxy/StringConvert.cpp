@@ -1,4 +1,4 @@
-// Portable converters for platforms without the Win32 code-page calls.
+// Portable converters, the same on every platform.
 #include "proxy/StringConvert.h"
 
 #include <cstdint>
@@ -47,7 +47,6 @@ std::string WideToUtf8(const std::wstring& wide) {
   out.reserve(wide.size());
   for (size_t i = 0; i < wide.size(); ++i) {
     auto cp = static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(wide[i]));
-    if (cp == 0) break;
     if constexpr (sizeof(wchar_t) == 2) {
       if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size()) {
         auto low = static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(wide[i + 1]));
@@ -64,7 +63,7 @@ std::string WideToUtf8(const std::wstring& wide) {
   return out;
 }
 
-std::wstring Utf8ToWide(const std::string& utf8) {
+std::wstring Utf8ToWide(std::string_view utf8) {
   std::wstring out;
   out.reserve(utf8.size());
   const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
@@ -72,7 +71,6 @@ std::wstring Utf8ToWide(const std::string& utf8) {
   size_t i = 0;
   while (i < n) {
     const unsigned char b0 = s[i];
-    if (b0 == 0) break;
     if (b0 < 0x80) {
       out += static_cast<wchar_t>(b0);
       ++i;
@@ -112,5 +110,7 @@ std::wstring Utf8ToWide(const std::string& utf8) {
   }
   return out;
 }
+
+std::string SanitizeUtf8(std::string_view utf8) { return WideToUtf8(Utf8ToWide(utf8)); }
 
 }  // namespace ZarnSdk

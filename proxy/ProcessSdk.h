@@ -1,0 +1,39 @@
+// The process's one SDK, behind both interfaces (the C++ exports and the C exports), and the
+// exception boundary every export goes through: nothing the layers below throw reaches the
+// game; a failure is written to standard error (the log may be switched off).
+#pragma once
+
+#include <cstdio>
+#include <exception>
+#include <stdexcept>
+
+#include "Sdk/SdkInstance.h"
+
+namespace ZarnSdk {
+
+// Created when the library is loaded (its Steam port registers the Steam callbacks then) and
+// never destroyed: the game may call in, and SDK threads may run, until the process ends.
+// Null only when its creation failed.
+SdkInstance* ProcessSdk() noexcept;
+
+template <class F>
+void Guarded(const char* what, F&& body) noexcept {
+  try {
+    body();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zarnsdk: %s failed: %s\n", what, e.what());
+  } catch (...) {
+    std::fprintf(stderr, "zarnsdk: %s failed\n", what);
+  }
+}
+
+template <class F>
+void WithSdk(const char* what, F&& body) noexcept {
+  Guarded(what, [&] {
+    SdkInstance* sdk = ProcessSdk();
+    if (sdk == nullptr) throw std::runtime_error("the SDK could not be created when the library was loaded");
+    body(*sdk);
+  });
+}
+
+}  // namespace ZarnSdk
