@@ -1,0 +1,26 @@
+cmake_minimum_required(VERSION 3.25)
+# A Windows DLL or EXE of ours must run beside steam_api64.dll and Windows' own DLLs alone:
+# libgcc, libstdc++ and winpthread are linked in. Reads the PE import table.
+# Inputs: FILE, OBJDUMP. With -DTAMPER=ON steam_api64.dll is not allowed: the check must fail.
+set(allowed advapi32.dll bcrypt.dll crypt32.dll kernel32.dll msvcrt.dll ole32.dll rpcrt4.dll
+            shell32.dll user32.dll ws2_32.dll steam_api64.dll)
+if(TAMPER)
+  list(REMOVE_ITEM allowed steam_api64.dll)
+endif()
+execute_process(COMMAND ${OBJDUMP} -p ${FILE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p ${FILE} failed")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${dump}")
+set(foreign "")
+foreach(line IN LISTS lines)
+  string(REPLACE "DLL Name: " "" name "${line}")
+  string(TOLOWER "${name}" lower)
+  if(NOT lower IN_LIST allowed)
+    list(APPEND foreign "${name}")
+  endif()
+endforeach()
+if(foreign OR NOT lines)
+  message(FATAL_ERROR "${FILE} imports DLLs a game does not ship: ${foreign}")
+endif()
+message(STATUS "${FILE} imports only: ${lines}")
