@@ -24,9 +24,10 @@ using NativeSocket = int;
 inline constexpr NativeSocket kInvalidSocket = -1;
 #endif
 
-// Holds the OS network stack for one request: Winsock 2.0 is started by the constructor and
-// cleaned up by the destructor (the system counts starts, so concurrent requests are
-// independent); nothing on other systems. Throws std::runtime_error with the failure text.
+// Makes sure the OS network stack is up for a request: Winsock 2.0 is started by the first
+// session of the process and stays started until the process ends (a start and cleanup per
+// request raced under wine: one request's cleanup closed another's socket); nothing on other
+// systems. Throws std::runtime_error with the failure text while Winsock cannot start.
 class NetworkSession {
  public:
   NetworkSession();

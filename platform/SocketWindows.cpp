@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <mutex>
 #include <stdexcept>
 
 #ifndef WSA_FLAG_NO_HANDLE_INHERIT
@@ -66,16 +67,22 @@ SOCKET AsSocket(NativeSocket s) { return static_cast<SOCKET>(s); }
 }  // namespace
 
 NetworkSession::NetworkSession() {
+  static std::mutex startMutex;
+  static bool started = false;
+  std::lock_guard<std::mutex> lock(startMutex);
+  if (started) return;
   WSADATA data{};
   const int result = WSAStartup(MAKEWORD(2, 0), &data);
-  if (result == 0 && LOBYTE(data.wVersion) == 2 && HIBYTE(data.wVersion) == 0) return;
-  // Only a start that succeeded may be undone: a cleanup after a failed start would take away
-  // another request's start.
+  if (result == 0 && LOBYTE(data.wVersion) == 2 && HIBYTE(data.wVersion) == 0) {
+    started = true;
+    return;
+  }
+  // Only a start that succeeded may be undone.
   if (result == 0) WSACleanup();
   throw std::runtime_error(StartupFailureText(result));
 }
 
-NetworkSession::~NetworkSession() { WSACleanup(); }
+NetworkSession::~NetworkSession() = default;
 
 std::string ResolveIpv4(const std::string& name) {
   addrinfo hints{};

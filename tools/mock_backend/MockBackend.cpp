@@ -2,11 +2,9 @@
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <filesystem>
+#include <random>
 #include <iostream>
 #include <stdexcept>
 
@@ -14,6 +12,7 @@
 #include "tools/mock_backend/FormBody.h"
 #include "tools/mock_backend/RequestCatalogue.h"
 #include "tools/mock_backend/RequestVerifier.h"
+#include "tools/mock_backend/ProcessSignals.h"
 #include "tools/mock_backend/TlsIdentity.h"
 #include "tools/mock_backend/TransactionDrop.h"
 
@@ -36,9 +35,11 @@ bool IsPseudoHeader(const std::string& name) {
 }
 
 std::string TemporaryCaPath() {
+  // Unique across processes and within one: several mocks may run at once.
   static std::atomic<unsigned> counter{0};
+  static const unsigned processTag = std::random_device{}();
   return (std::filesystem::temp_directory_path() /
-          ("zarn-mock-ca-" + std::to_string(getpid()) + "-" + std::to_string(++counter) + ".pem"))
+          ("zarn-mock-ca-" + std::to_string(processTag) + "-" + std::to_string(++counter) + ".pem"))
       .string();
 }
 
@@ -121,12 +122,8 @@ void MockBackend::Start() {
 
   httplib::Server* raw = server.get();
   listenThread_ = std::thread([raw, gate] {
-    // A peer that hangs up while a TLS answer is written must not raise SIGPIPE in the host
-    // process; the pool threads are created on this thread and inherit the mask.
-    sigset_t pipeSignal;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+    // The pool threads are created on this thread and inherit this.
+    IgnoreBrokenPipesOnThisThread();
     raw->listen_after_bind();
     gate->Open();  // also when the loop never started, so Start cannot wait forever
   });

@@ -1,6 +1,4 @@
 // zarn-mock-backend: the mock API server as a program, for people and the sample game.
-#include <pthread.h>
-#include <signal.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +8,7 @@
 #include <string>
 
 #include "tools/mock_backend/MockBackend.h"
+#include "tools/mock_backend/ProcessSignals.h"
 
 namespace {
 
@@ -99,13 +98,7 @@ int main(int argc, char** argv) {
     if (const char* dir = std::getenv("ZARN_STEAMSIM_DIR")) options.steamSimDir = dir;
   }
 
-  // Blocked before any thread starts, so every server thread inherits the mask and the
-  // signals are only ever taken by sigwait below.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  zarnmock::PrepareForStopRequests();
 
   try {
     zarnmock::MockBackend backend(options);
@@ -114,8 +107,7 @@ int main(int argc, char** argv) {
     if (!originFile.empty()) WriteOriginFile(originFile, backend.Origin());
     std::cout << "zarn-mock-backend listening on " << backend.Origin() << std::endl;
     if (!options.plainHttp) std::cerr << "zarn-mock-backend: certificate authority in " << backend.CaCertFile() << std::endl;
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    zarnmock::WaitForStopRequest();
     backend.Stop();
   } catch (const std::exception& error) {
     std::cerr << "zarn-mock-backend: " << error.what() << std::endl;
