@@ -31,6 +31,7 @@ void CZarnCore::InitSdk(const std::string& appId, const std::string& appKey, con
         return;
       }
       if (const auto steamAppId = c_.steam.AppId()) c_.store.SetSteamAppId(*steamAppId);
+      c_.store.RemoveStaleTemporaryFiles();
       InitGlobalParams(appId, appKey);
       // A repeated Init (the first start-up reply failed or is still outstanding) reuses the
       // running workers instead of starting them twice.

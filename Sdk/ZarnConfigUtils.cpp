@@ -2,6 +2,7 @@
 
 #include <iostream>
 #include <utility>
+#include <vector>
 
 #include "Sdk/Encoding.h"
 #include "Sdk/ReplyReader.h"
@@ -143,6 +144,18 @@ json ZarnConfigUtils::UpdateConfigJson(bool shared, const std::function<bool(jso
     return document;
   }
   return changed;
+}
+
+void ZarnConfigUtils::RemoveStaleTemporaryFiles() {
+  MutexLock lock(mutex_);
+  std::vector<std::string> folders{GetSdkDataPath()};
+  const std::string appConfig = GetAppConfigPath();
+  if (!appConfig.empty()) folders.push_back(appConfig.substr(0, appConfig.rfind('/')));
+  int removed = 0;
+  for (const std::string& folder : folders) {
+    removed += zarnplatform::RemoveStaleTemporaryFiles(folder, std::chrono::seconds(60));
+  }
+  if (removed > 0) LOG(INFO) << "Removed Stale Temporary Files:" << removed;
 }
 
 json ZarnConfigUtils::DefaultAppConfig() { return json{{"EventOrder", 0}, {"AttributionFlag", 0}}; }

@@ -47,6 +47,10 @@ class ZarnConfigUtils {
   // comes back.
   nlohmann::json UpdateConfigJson(bool shared, const std::function<bool(nlohmann::json&)>& change) EXCLUDES(mutex_);
 
+  // Removes temporary files a crash left behind in the SDK's folder and the game's folder. Only
+  // files older than a minute go: another game's SDK may be writing one right now.
+  void RemoveStaleTemporaryFiles() EXCLUDES(mutex_);
+
   static nlohmann::json DefaultAppConfig();
   static nlohmann::json DefaultSharedConfig();
 

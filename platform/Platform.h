@@ -7,6 +7,8 @@
 // (guarded by its own mutex).
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -45,6 +47,32 @@ std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxByte
 // the old or the new content: a temporary file in the same folder is written and flushed to
 // disk, then renamed over the target. False (and the target untouched) on any failure.
 bool ReplaceFileAtomically(const std::string& path, const std::string& content);
+
+// Removes the files named "<name>.tmp-<anything>" in `folder` (temporary files of
+// ReplaceFileAtomically that a crash left behind) whose last change is older than `minAge`, so a
+// write still in progress in another process is never touched. Returns how many were removed.
+int RemoveStaleTemporaryFiles(const std::string& folder, std::chrono::seconds minAge);
+
+// A file opened for appending that only this user may read: created with owner-only access when
+// missing, never through a symbolic link (or reparse point) planted under its name, and only
+// when it is a regular file. Closed by its destructor. Writes are whole-line appends.
+class PrivateAppendFile {
+ public:
+  PrivateAppendFile() = default;
+  ~PrivateAppendFile();
+  PrivateAppendFile(const PrivateAppendFile&) = delete;
+  PrivateAppendFile& operator=(const PrivateAppendFile&) = delete;
+
+  // False when the file cannot be opened as described (the previous one stays closed).
+  bool Open(const std::string& path);
+  bool IsOpen() const { return handle_ != kClosed; }
+  bool Append(const std::string& bytes);
+  void Close();
+
+ private:
+  static constexpr intptr_t kClosed = -1;
+  intptr_t handle_ = kClosed;
+};
 
 // A stable identifier of this machine, or empty when none is available. Windows: the
 // registry's MachineGuid as stored (failures are written to standard output). Elsewhere: an

@@ -1,6 +1,7 @@
 // Linux (POSIX) implementation of the platform services.
 #include "platform/Platform.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -218,6 +219,50 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& content) 
   if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
   ::unlink(temporary.c_str());
   return false;
+}
+
+int RemoveStaleTemporaryFiles(const std::string& folder, std::chrono::seconds minAge) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return 0;
+  const time_t now = ::time(nullptr);
+  int removed = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.find(".tmp-") == std::string::npos) continue;
+    struct stat info {};
+    if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) continue;
+    if (now - info.st_mtime < minAge.count()) continue;
+    if (::unlinkat(::dirfd(dir), entry->d_name, 0) == 0) ++removed;
+  }
+  ::closedir(dir);
+  return removed;
+}
+
+PrivateAppendFile::~PrivateAppendFile() { Close(); }
+
+bool PrivateAppendFile::Open(const std::string& path) {
+  Close();
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
+                        0600);
+  if (fd < 0) return false;
+  struct stat info {};
+  // A FIFO or device planted under the name is not a log file.
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
+bool PrivateAppendFile::Append(const std::string& bytes) {
+  return IsOpen() && WriteAll(static_cast<int>(handle_), bytes);
+}
+
+void PrivateAppendFile::Close() {
+  if (!IsOpen()) return;
+  ::close(static_cast<int>(handle_));
+  handle_ = kClosed;
 }
 
 std::string MachineId() {

@@ -138,6 +138,55 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& content) 
   return false;
 }
 
+int RemoveStaleTemporaryFiles(const std::string& folder, std::chrono::seconds minAge) {
+  const std::wstring base = Widen(folder) + L"\\";
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW((base + L"*.tmp-*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  FILETIME nowFile{};
+  GetSystemTimeAsFileTime(&nowFile);
+  const auto ticks = [](const FILETIME& t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  const uint64_t minAgeTicks = static_cast<uint64_t>(minAge.count()) * 10000000ULL;  // 100 ns units
+  int removed = 0;
+  do {
+    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) continue;
+    if (ticks(nowFile) - ticks(found.ftLastWriteTime) < minAgeTicks) continue;
+    if (DeleteFileW((base + found.cFileName).c_str())) ++removed;
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return removed;
+}
+
+PrivateAppendFile::~PrivateAppendFile() { Close(); }
+
+bool PrivateAppendFile::Open(const std::string& path) {
+  Close();
+  // The reparse-point flag opens a planted link itself instead of its target; such a file is
+  // then refused below. The file inherits the ACL of the user's own folder.
+  const HANDLE file = CreateFileW(Widen(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0 ||
+      GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return false;
+  }
+  handle_ = reinterpret_cast<intptr_t>(file);
+  return true;
+}
+
+bool PrivateAppendFile::Append(const std::string& bytes) {
+  return IsOpen() && WriteAll(reinterpret_cast<HANDLE>(handle_), bytes);
+}
+
+void PrivateAppendFile::Close() {
+  if (!IsOpen()) return;
+  CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = kClosed;
+}
+
 std::string MachineId() {
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", 0, KEY_READ | KEY_WOW64_64KEY, &key) !=
