@@ -105,11 +105,29 @@ void CZarnCore::CallPay(const std::string& productId, const std::string& extInfo
     Report(callback, results::kNotInit);
     return;
   }
+  // The workers are gone after Exit: an order could never be created or reported.
+  if (c_.steam.Exited()) {
+    Report(callback, results::kProcessExit);
+    return;
+  }
   if (!c_.session.IsLoggedIn()) {
     Report(callback, results::kNotLogin);
     return;
   }
   c_.pay.CreateOrder(productId, extInfo, callback);
+}
+
+void CZarnCore::QueryProducts(const GameCallback& callback) {
+  // Before start-up there is no app id or client id to sign the request with.
+  if (!isInit_) {
+    Report(callback, results::kNotInit);
+    return;
+  }
+  if (c_.steam.Exited() && !c_.pay.Catalogue().Loaded()) {
+    Report(callback, results::kProcessExit);
+    return;
+  }
+  c_.pay.QueryProducts(callback);
 }
 
 bool CZarnCore::IsPayAvailable() { return isInit_ && c_.steam.IsPayAvailable(); }

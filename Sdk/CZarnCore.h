@@ -45,6 +45,9 @@ class CZarnCore {
   void InitSdk(const std::string& appId, const std::string& appKey, const GameCallback& callback) EXCLUDES(initMutex_);
   void LoginSteam(const GameCallback& callback);
   void CallPay(const std::string& productId, const std::string& extInfo, const GameCallback& callback);
+  // The catalogue for the game: -401 before a successful start-up, -400 after Exit unless it
+  // is already loaded.
+  void QueryProducts(const GameCallback& callback);
   bool IsPayAvailable();
   void Logout();
   // Exit flag, Steam shutdown, the workers stopped and awaited. Nothing is reset.

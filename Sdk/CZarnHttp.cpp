@@ -58,8 +58,15 @@ HttpResp DecodeReply(const sion::AsyncResponse& response) {
     return out;
   }
 
-  const std::string body = response.resp.StrBody();
+  // The whole body: bytes after the JSON value (a zero byte and a second document, say) make
+  // the reply unreadable rather than being cut off unseen.
+  const std::string body(response.resp.body.begin(), response.resp.body.end());
   try {
+    // Refused before it is built: a small reply of nested arrays costs far more memory than
+    // its size, and nothing the SDK reads nests deeper than a few levels.
+    if (!reply::NestingWithin(body, reply::kMaxDepth)) {
+      throw std::length_error("reply nested deeper than " + std::to_string(reply::kMaxDepth) + " levels");
+    }
     const reply::Json envelope = reply::Json::parse(body);
     out.code = EnvelopeCode(envelope);
     if (envelope.contains("msg")) {
@@ -75,7 +82,7 @@ HttpResp DecodeReply(const sion::AsyncResponse& response) {
 }
 
 void CZarnHttp::PostCallback(const std::string& url, const std::string& data, HttpCallback callback,
-                             const sion::Header* header) {
+                             const sion::Header* header, sion::Lane lane) {
   sion::Header defaultHeader;
   if (header == nullptr) {
     defaultHeader.Add("content-type", "application/x-www-form-urlencoded");
@@ -97,11 +104,12 @@ void CZarnHttp::PostCallback(const std::string& url, const std::string& data, Ht
         request.SetUrl(url).SetBody(data).SetHeader(*header).SetMethod(sion::Method::Post);
         return request;
       },
-      std::move(completion));
+      std::move(completion), lane);
 }
 
 void CZarnHttp::Post(OutgoingRequest request, HttpCallback done) {
-  PostCallback(request.url, request.body, std::move(done), request.header.Fields().empty() ? nullptr : &request.header);
+  PostCallback(request.url, request.body, std::move(done), request.header.Fields().empty() ? nullptr : &request.header,
+               request.lane);
 }
 
 }  // namespace ZarnSdk

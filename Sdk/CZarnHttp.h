@@ -14,7 +14,7 @@ namespace ZarnSdk {
 // The reply as a feature sees it: -502 "Http Code:<status>, Msg:<transport text>" unless the
 // HTTP status is 200; else the envelope's "code" (an integer, a fraction cut toward zero, a
 // boolean as 0/1) and "msg" (else "message"), with the whole body as data; -501 with the JSON
-// library's text when the body is not such an envelope.
+// library's text when the body is not exactly one such envelope (or nests deeper than 64 levels).
 HttpResp DecodeReply(const sion::AsyncResponse& response);
 
 class CZarnHttp final : public RequestPoster {
@@ -24,7 +24,7 @@ class CZarnHttp final : public RequestPoster {
   // header null: the one field "content-type: application/x-www-form-urlencoded". The list
   // only has to live until PostCallback returns.
   void PostCallback(const std::string& url, const std::string& data, HttpCallback callback,
-                    const sion::Header* header = nullptr);
+                    const sion::Header* header = nullptr, sion::Lane lane = sion::Lane::Game);
 
   void Post(OutgoingRequest request, HttpCallback done) override;
 

@@ -5,6 +5,7 @@
 
 #include "Sdk/HttpResp.h"
 #include "transport/Header.h"
+#include "transport/WorkerPool.h"
 
 namespace ZarnSdk {
 
@@ -12,6 +13,8 @@ struct OutgoingRequest {
   std::string url;
   std::string body;
   sion::Header header;  // sent before Host and Content-Length, as given
+  // Calls a player waits for go ahead of background work (analytics).
+  sion::Lane lane = sion::Lane::Game;
 };
 
 class RequestPoster {

@@ -115,7 +115,7 @@ ApiEndpoints ApiEndpoints::FromOrigin(const std::string& origin) {
 }
 
 void ZarnApi::PostForm(const std::string& url, std::string body, HttpCallback handler) {
-  OutgoingRequest request{url, std::move(body), {}};
+  OutgoingRequest request{url, std::move(body), {}, sion::Lane::Game};
   request.header.Add("content-type", "application/x-www-form-urlencoded");
   poster_.Post(std::move(request), std::move(handler));
 }
@@ -214,7 +214,7 @@ void ZarnApi::PostPayResult(const PayResultParams& p, HttpCallback handler) {
 }
 
 void ZarnApi::PostTrackData(std::string body, HttpCallback handler) {
-  OutgoingRequest request{endpoints_.trackDataUrl, std::move(body), {}};
+  OutgoingRequest request{endpoints_.trackDataUrl, std::move(body), {}, sion::Lane::Background};
   request.header.Add("Content-Type", "text/plain;charset=UTF-8");
   poster_.Post(std::move(request), std::move(handler));
 }

@@ -74,6 +74,13 @@ class PrivateAppendFile {
   intptr_t handle_ = kClosed;
 };
 
+// Keeps the shared library (or program) that holds `address` loaded until the process ends,
+// whatever the game does with its own handle: code of ours may still run on our threads.
+void PinModuleContaining(const void* address);
+
+// The process's id; a child created by fork() has another one than its parent.
+unsigned long CurrentProcessId();
+
 // A stable identifier of this machine, or empty when none is available. Windows: the
 // registry's MachineGuid as stored (failures are written to standard output). Elsewhere: an
 // id derived from /etc/machine-id (else /var/lib/dbus/machine-id) by HMAC-SHA256 keyed with

@@ -265,6 +265,15 @@ void PrivateAppendFile::Close() {
   handle_ = kClosed;
 }
 
+void PinModuleContaining(const void* address) {
+  Dl_info info{};
+  if (::dladdr(address, &info) == 0 || info.dli_fname == nullptr) return;
+  // The handle is never closed: it is the pin.
+  (void)::dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
+unsigned long CurrentProcessId() { return static_cast<unsigned long>(::getpid()); }
+
 std::string MachineId() {
   for (const std::string& file : FilesFor(SystemFile::MachineId)) {
     const auto content = ReadWholeFile(file, 4096);

@@ -187,6 +187,14 @@ void PrivateAppendFile::Close() {
   handle_ = kClosed;
 }
 
+void PinModuleContaining(const void* address) {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     static_cast<LPCWSTR>(address), &module);
+}
+
+unsigned long CurrentProcessId() { return GetCurrentProcessId(); }
+
 std::string MachineId() {
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", 0, KEY_READ | KEY_WOW64_64KEY, &key) !=

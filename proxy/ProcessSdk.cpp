@@ -1,20 +1,27 @@
 #include "proxy/ProcessSdk.h"
 
+#include "platform/Platform.h"
 #include "transport/ProcessExit.h"
 
 namespace ZarnSdk {
 namespace {
 
 SdkInstance* processSdk = nullptr;
+unsigned long creatorProcess = 0;
+
+// A child made by fork() has a copy of the SDK's memory but none of its threads, and shares the
+// parent's files and connections: there the SDK stays inert.
+bool InForkedChild() { return creatorProcess != zarnplatform::CurrentProcessId(); }
 
 // When the library is unloaded or the process exits, the workers are stopped with a bounded
 // wait so that the game's exit never hangs.
 struct ProcessSdkOwner {
   ProcessSdkOwner() noexcept {
+    creatorProcess = zarnplatform::CurrentProcessId();
     Guarded("load", [] { processSdk = new SdkInstance(SdkOptions::FromEnvironment()); });
   }
   ~ProcessSdkOwner() {
-    if (processSdk != nullptr) processSdk->Pool().StopForUnload(sion::ProcessIsTerminating());
+    if (processSdk != nullptr && !InForkedChild()) processSdk->Pool().StopForUnload(sion::ProcessIsTerminating());
   }
   ProcessSdkOwner(const ProcessSdkOwner&) = delete;
   ProcessSdkOwner& operator=(const ProcessSdkOwner&) = delete;
@@ -24,5 +31,16 @@ ProcessSdkOwner owner;
 }  // namespace
 
 SdkInstance* ProcessSdk() noexcept { return processSdk; }
+
+bool ProcessSdkIsInert() noexcept { return InForkedChild(); }
+
+void PinProcessSdk() noexcept {
+  // Once the SDK runs threads, unloading its code would pull it from under them.
+  static const bool pinned = [] {
+    zarnplatform::PinModuleContaining(reinterpret_cast<const void*>(&PinProcessSdk));
+    return true;
+  }();
+  (void)pinned;
+}
 
 }  // namespace ZarnSdk

@@ -15,6 +15,12 @@ namespace ZarnSdk {
 // never destroyed: the game may call in, and SDK threads may run, until the process ends.
 // Null only when its creation failed.
 SdkInstance* ProcessSdk() noexcept;
+// True in a child made by fork(): every export does nothing there, calls back nothing and
+// writes nothing.
+bool ProcessSdkIsInert() noexcept;
+// Keeps the library loaded until the process ends; every export that can start a thread of
+// the SDK's calls it first.
+void PinProcessSdk() noexcept;
 
 template <class F>
 void Guarded(const char* what, F&& body) noexcept {
@@ -29,6 +35,8 @@ void Guarded(const char* what, F&& body) noexcept {
 
 template <class F>
 void WithSdk(const char* what, F&& body) noexcept {
+  if (ProcessSdkIsInert()) return;
+  PinProcessSdk();
   Guarded(what, [&] {
     SdkInstance* sdk = ProcessSdk();
     if (sdk == nullptr) throw std::runtime_error("the SDK could not be created when the library was loaded");

@@ -44,7 +44,7 @@ void zarn_logout(void) {
 }
 
 void zarn_query_products(zarn_callback callback, void* user) {
-  WithSdk("zarn_query_products", [&](SdkInstance& sdk) { sdk.Pay().QueryProducts(GameCallback(callback, user)); });
+  WithSdk("zarn_query_products", [&](SdkInstance& sdk) { sdk.Core().QueryProducts(GameCallback(callback, user)); });
 }
 
 void zarn_call_pay(const char* product_id, size_t product_id_len, const char* ext_info, size_t ext_info_len,

@@ -42,7 +42,7 @@ void PostEvent(const std::wstring& eventName, const std::wstring& params, double
 }
 
 void QueryProducts(ResultCallback callback) {
-  WithSdk("QueryProducts", [&](SdkInstance& sdk) { sdk.Pay().QueryProducts(callback); });
+  WithSdk("QueryProducts", [&](SdkInstance& sdk) { sdk.Core().QueryProducts(callback); });
 }
 
 void SetGameUserId(std::wstring gameUserId) {

@@ -96,7 +96,12 @@ void Response::ParseHeader() {
   const std::string transferEncoding = header.Get("transfer-encoding");
   isChunked = !bodyless_ && LastCodingIsChunked(transferEncoding);
   // With any transfer coding the length header is meaningless and may even be a smuggling aid.
+  // Lengths that disagree make the framing invalid (RFC 9112 section 6.3): which one would
+  // another reader of the same bytes believe?
   const std::string length = header.Get("content-length");
+  for (const auto& [name, value] : header.Fields()) {
+    if (name == "content-length" && Trim(value, " \t") != Trim(length, " \t")) throw fail();
+  }
   if (!bodyless_ && transferEncoding.empty() && !length.empty()) {
     contentLength = ParseContentLength(length);
     hasContentLength_ = true;

@@ -34,7 +34,9 @@ TlsStream::TlsStream(zarnplatform::TcpSocket& socket, std::string host) : socket
     configured = configured && X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host_.c_str()) == 1;
   } else {
     configured = configured && SSL_set_tlsext_host_name(ssl_, host_.c_str()) == 1;
-    SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    // Names are matched against subjectAltName only: a certificate whose name is only in its
+    // subject's common name is refused (RFC 6125, RFC 9110 section 4.3.4).
+    SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
     configured = configured && SSL_set1_host(ssl_, host_.c_str()) == 1;
   }
   if (!configured) {
