@@ -1,13 +1,15 @@
 #include "transport/Header.h"
 
-#include <cctype>
+#include <utility>
+
+#include "transport/TextUtil.h"
 
 namespace sion {
 
 void Header::Add(std::string key, std::string value) { fields_.emplace_back(std::move(key), std::move(value)); }
 
 std::string Header::Get(std::string key) const {
-  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  key = AsciiLower(std::move(key));
   for (auto it = fields_.rbegin(); it != fields_.rend(); ++it) {
     if (it->first == key) return it->second;
   }

@@ -1,7 +1,6 @@
 #include "transport/Response.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <stdexcept>
 
@@ -17,11 +16,6 @@ std::string UpToFirstZero(const std::vector<char>& bytes) {
   return std::string(bytes.begin(), std::find(bytes.begin(), bytes.end(), '\0'));
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 bool AllDigits(const std::string& text) {
   return !text.empty() &&
          std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -32,7 +26,7 @@ bool AllDigits(const std::string& text) {
 bool LastCodingIsChunked(const std::string& transferEncoding) {
   std::size_t comma = transferEncoding.rfind(',');
   std::string last = comma == std::string::npos ? transferEncoding : transferEncoding.substr(comma + 1);
-  return Lower(Trim(last, " \t")) == "chunked";
+  return AsciiLower(Trim(last, " \t")) == "chunked";
 }
 
 int32_t ParseContentLength(const std::string& value) {
@@ -88,7 +82,7 @@ void Response::ParseHeader() {
 
   for (std::size_t i = 1; i < lines.size(); ++i) {
     const std::vector<std::string> pieces = Split(lines[i], ":", 1);
-    if (pieces.size() == 2) header.Add(Lower(Trim(pieces[0])), Trim(pieces[1]));
+    if (pieces.size() == 2) header.Add(AsciiLower(Trim(pieces[0])), Trim(pieces[1]));
   }
 
   const int code = std::stoi(statusCode);

@@ -28,4 +28,11 @@ std::string Trim(const std::string& text, const std::string& chars) {
   return text.substr(first, last - first + 1);
 }
 
+std::string AsciiLower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
 }  // namespace sion

@@ -12,6 +12,10 @@ namespace sion {
 // occurs after every byte.
 std::vector<std::string> Split(const std::string& text, const std::string& separator, int limit = -1);
 
+// The text with A-Z turned into a-z and every other byte as it is. Header names are ASCII, and
+// the C library's tolower depends on the process's locale (Turkish leaves 'I' alone).
+std::string AsciiLower(std::string text);
+
 // Removes leading and trailing bytes that are among `chars`. A text that is empty or made only
 // of those bytes comes back unchanged.
 std::string Trim(const std::string& text, const std::string& chars = " \n\r");
