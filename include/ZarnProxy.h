@@ -19,7 +19,6 @@
 #pragma once
 
 #include <string>
-#include <type_traits>
 
 #if defined(_WIN32)
 #  if defined(ZARN_SDK_BUILDING)
@@ -59,8 +58,8 @@ ZARN_API void SetServerId(std::wstring serverId);
 // Header-only mode: the same twelve functions, compiled by the game's own compiler as inline
 // wrappers over the C interface (zarnsdk.h). Only C functions cross into the library, so a game
 // built with another compiler or standard library than the SDK's can use this interface.
-#include <cmath>
 #include <cstdint>
+#include <type_traits>
 
 #include "zarnsdk.h"
 

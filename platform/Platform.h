@@ -78,6 +78,14 @@ class PrivateAppendFile {
 // whatever the game does with its own handle: code of ours may still run on our threads.
 void PinModuleContaining(const void* address);
 
+// The wall clock in whole milliseconds since 1970-01-01 00:00 UTC. Computed from the OS's
+// seconds and sub-seconds, so it does not wrap where a 64-bit count of nanoseconds does (2262).
+int64_t WallClockMillis();
+// The same for a POSIX time: whole seconds and nanoseconds.
+constexpr int64_t MillisFromTimespec(int64_t seconds, int64_t nanoseconds) {
+  return seconds * 1000 + nanoseconds / 1000000;
+}
+
 // The process's id; a child created by fork() has another one than its parent.
 unsigned long CurrentProcessId();
 

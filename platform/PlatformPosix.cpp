@@ -274,6 +274,12 @@ void PinModuleContaining(const void* address) {
 
 unsigned long CurrentProcessId() { return static_cast<unsigned long>(::getpid()); }
 
+int64_t WallClockMillis() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return MillisFromTimespec(now.tv_sec, now.tv_nsec);
+}
+
 std::string MachineId() {
   for (const std::string& file : FilesFor(SystemFile::MachineId)) {
     const auto content = ReadWholeFile(file, 4096);

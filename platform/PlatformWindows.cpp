@@ -195,6 +195,14 @@ void PinModuleContaining(const void* address) {
 
 unsigned long CurrentProcessId() { return GetCurrentProcessId(); }
 
+int64_t WallClockMillis() {
+  // 100 ns units since 1601-01-01; 11644473600 s lie between that and 1970-01-01.
+  FILETIME now{};
+  GetSystemTimePreciseAsFileTime(&now);
+  const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return static_cast<int64_t>(ticks / 10000) - 11644473600LL * 1000;
+}
+
 std::string MachineId() {
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", 0, KEY_READ | KEY_WOW64_64KEY, &key) !=

@@ -19,6 +19,8 @@ std::string MakeTempFolder();
 void RemoveTree(const std::string& path) noexcept;
 // Changes the process's working folder; false on failure.
 bool ChangeDirectory(const std::string& path);
+// A named pipe at `path`; false on failure, and always where the file system has none (Windows).
+bool MakeFifo(const std::string& path);
 
 // ---- environment
 std::optional<std::string> GetEnv(const std::string& name);
@@ -31,6 +33,19 @@ std::string ExecutablePath();
 // its exit status, 128 + the signal number when a signal ended it, -1 when it could not start.
 int RunProcess(const std::string& program, const std::vector<std::string>& args,
                const std::map<std::string, std::string>& extraEnv = {});
+// The same, without waiting: a running program, to stop and reap with the functions below.
+struct Process {
+  std::intptr_t id = -1;  // -1: it could not start
+};
+Process StartProcess(const std::string& program, const std::vector<std::string>& args,
+                     const std::map<std::string, std::string>& extraEnv = {});
+// Asks it to end the way a service manager (Terminate) or a console's Ctrl-C (Interrupt) does.
+enum class StopRequest { Terminate, Interrupt };
+void RequestStop(const Process& process, StopRequest request);
+// Its exit status as RunProcess gives it, or nullopt while it still runs after `timeout`.
+std::optional<int> WaitForExit(const Process& process, std::chrono::milliseconds timeout);
+// Ends a program that has not been reaped yet at once, and reaps it.
+void Kill(const Process& process);
 
 // ---- shared libraries, loaded the way a game's loader does
 void* OpenLibrary(const std::string& path);  // null on failure
@@ -44,6 +59,9 @@ inline constexpr Socket kNoSocket = -1;
 Socket ListenLoopback(uint16_t& port);
 // A socket bound to a loopback port that never listens: connections to it are refused.
 Socket BindWithoutListening(uint16_t& port);
+// A loopback port where connection attempts neither complete nor fail: its listener takes no
+// more connections. `held` receives the sockets that keep it so, to be closed with the listener.
+Socket ListenWithoutAdmitting(uint16_t& port, std::vector<Socket>& held);
 // Blocks until a connection arrives; kNoSocket once the listener was shut down.
 Socket Accept(Socket listener);
 // Bytes moved (0: the peer closed), or -1 on an error.

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -40,6 +41,8 @@ void RemoveTree(const std::string& path) noexcept {
 
 bool ChangeDirectory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
 
+bool MakeFifo(const std::string& path) { return ::mkfifo(path.c_str(), 0600) == 0; }
+
 std::optional<std::string> GetEnv(const std::string& name) {
   const char* value = std::getenv(name.c_str());
   if (value == nullptr) return std::nullopt;
@@ -56,8 +59,14 @@ void SetEnv(const std::string& name, const std::optional<std::string>& value) {
 
 std::string ExecutablePath() { return std::filesystem::read_symlink("/proc/self/exe").string(); }
 
-int RunProcess(const std::string& program, const std::vector<std::string>& args,
-               const std::map<std::string, std::string>& extraEnv) {
+namespace {
+
+int ExitStatus(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
+
+}  // namespace
+
+Process StartProcess(const std::string& program, const std::vector<std::string>& args,
+                     const std::map<std::string, std::string>& extraEnv) {
   std::vector<std::string> envStrings;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry(*e);
@@ -74,12 +83,43 @@ int RunProcess(const std::string& program, const std::vector<std::string>& args,
   argv.push_back(nullptr);
 
   pid_t pid = 0;
-  if (::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
+  if (::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return {};
+  return {pid};
+}
+
+int RunProcess(const std::string& program, const std::vector<std::string>& args,
+               const std::map<std::string, std::string>& extraEnv) {
+  const auto pid = static_cast<pid_t>(StartProcess(program, args, extraEnv).id);
+  if (pid < 0) return -1;
   int status = 0;
   while (::waitpid(pid, &status, 0) != pid) {
     if (errno != EINTR) return -1;
   }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return ExitStatus(status);
+}
+
+void RequestStop(const Process& process, StopRequest request) {
+  if (process.id <= 0) return;  // kill(-1, ...) would signal every process of the user
+  ::kill(static_cast<pid_t>(process.id), request == StopRequest::Terminate ? SIGTERM : SIGINT);
+}
+
+std::optional<int> WaitForExit(const Process& process, std::chrono::milliseconds timeout) {
+  if (process.id <= 0) return -1;  // waitpid(-1, ...) would reap any child
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    int status = 0;
+    const pid_t ended = ::waitpid(static_cast<pid_t>(process.id), &status, WNOHANG);
+    if (ended == static_cast<pid_t>(process.id)) return ExitStatus(status);
+    if (ended < 0 && errno != EINTR) return -1;
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+void Kill(const Process& process) {
+  if (process.id <= 0) return;
+  ::kill(static_cast<pid_t>(process.id), SIGKILL);
+  ::waitpid(static_cast<pid_t>(process.id), nullptr, 0);
 }
 
 void* OpenLibrary(const std::string& path) { return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
@@ -124,6 +164,24 @@ Socket ListenLoopback(uint16_t& port) {
 }
 
 Socket BindWithoutListening(uint16_t& port) { return BoundLoopback(port); }
+
+Socket ListenWithoutAdmitting(uint16_t& port, std::vector<Socket>& held) {
+  const Socket fd = BoundLoopback(port);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  // Without a backlog one waiting connection fills the accept queue; later SYNs are dropped.
+  const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (::listen(static_cast<int>(fd), 0) != 0 || filler < 0 ||
+      ::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (filler >= 0) ::close(filler);
+    ::close(static_cast<int>(fd));
+    throw std::runtime_error("cannot fill the accept queue");
+  }
+  held.push_back(filler);
+  return fd;
+}
 
 Socket Accept(Socket listener) {
   for (;;) {

@@ -1,5 +1,7 @@
 #include "TestAuthority.h"
 
+#include <cstdlib>
+
 #include "Harness.h"
 #include "Os.h"
 
@@ -17,6 +19,10 @@ const zarncert::KeyCert& TrustedAuthority() {
     }
   };
   static Store* store = new Store();  // SDK workers may still verify a server at process exit
+  // Its folder does not outlive the process, though: the transport read the store when it
+  // made its TLS context, and reads it no more.
+  static const bool removedAtExit = std::atexit([] { os::RemoveTree(store->dir.str()); }) == 0;
+  (void)removedAtExit;
   return store->authority;
 }
 

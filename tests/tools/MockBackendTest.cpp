@@ -1,0 +1,232 @@
+// The mock backend as its users rely on it: the tests (a verifier that refuses what the server
+// would refuse, scripted answers, forced Steam order ids, transaction files for the simulated
+// Steam overlay) and the demo script (the zarn-mock-backend program and its options).
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <filesystem>
+#include <future>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Harness.h"
+#include "Os.h"
+#include "tools/mock_backend/MockBackend.h"
+
+namespace {
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+using zarntest::ReadFile;
+namespace paths = zarnmock::paths;
+namespace fs = std::filesystem;
+
+// Requests as the SDK sends them for app 10086 with the default key, signed outside the code
+// under test: MD5 of the signed values in the server's order, e.g. for the start-up
+// MD5("10086" "zarn-demo-key" "c0ffee-client" "Windows" "SteamEXE_2.0.0" "html5" "html5").
+const std::string kCommon =
+    "appId=10086&os=Windows&sdkVer=SteamEXE_2.0.0&sdkType=html5&clientId=c0ffee-client&runPlatform=html5"
+    "&gamePlatform=steam";
+const std::string kStartup = kCommon + "&osign=a64170810d2327847e6e16c83f1b3c54";
+const std::string kOrder =
+    kCommon +
+    "&appKey=zarn-demo-key&channel=STEAM&productId=gem_pack_small&orderAmountMicros=0&currencyCode=&extInfo=x"
+    "&collectionInfo={\"deviceId\":\"c0ffee-client\",\"resolution\":\"1920*1080\"}&userId=100001&serverId=s1"
+    "&gameUserId=role-9&nickName=Hero&sdkExtInfo={\"merId\":\"480\"}&osign=e3fb56ae9a6f3c30cf6d48882a4978f3";
+const std::string kPayResult =
+    kCommon +
+    "&channel=STEAM&userId=100001&serverId=s1&gameUserId=role-9&orderId=ZM-1"
+    "&extVerifyInfo={\"steamOrderId\":\"4294968296\"}"
+    "&status=1&payAmountMicros=990000&channelPayType=&channelProductId=steam.gem.small&trxId=&trxToken="
+    "&osign=ce6cf9281afbe9c48fcdcf1d552e651e";
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+zarnmock::MockOptions Plain() {
+  zarnmock::MockOptions options;
+  options.plainHttp = true;
+  return options;
+}
+
+struct Reply {
+  int status = 0;
+  std::string body;
+  json Json() const { return json::parse(body, nullptr, false); }
+  std::string SteamOrderId() const { return Json()["extInfo"].value("steamOrderId", ""); }
+};
+
+Reply Post(httplib::Client& client, const std::string& path, const std::string& body) {
+  const auto result = client.Post(path, body, "application/x-www-form-urlencoded");
+  EXPECT_TRUE(result) << path << ": " << (result ? "" : httplib::to_string(result.error()));
+  return result ? Reply{result->status, result->body} : Reply{};
+}
+
+TEST(MockBackend, VerifierRefusesWrongOrderAndBadSignatures) {
+  struct Case {
+    const char* what;
+    std::string path;
+    std::string body;
+    std::string reason;  // start of the refusal's reason; empty: accepted
+  };
+  const std::vector<Case> cases = {
+      {"start-up", paths::kClientConfig, kStartup, ""},
+      {"order", paths::kCreateOrder, kOrder, ""},
+      {"swapped common parameters", paths::kClientConfig,
+       Replace(kStartup, "appId=10086&os=Windows", "os=Windows&appId=10086"), "parameter order"},
+      {"swapped own parameters", paths::kCreateOrder,
+       Replace(kOrder, "userId=100001&serverId=s1", "serverId=s1&userId=100001"), "parameter order"},
+      {"forged signature", paths::kClientConfig, Replace(kStartup, "a6417081", "a6417082"), "osign mismatch"},
+      {"value changed after signing", paths::kCreateOrder, Replace(kOrder, "nickName=Hero", "nickName=Her0"),
+       "osign mismatch"},
+  };
+  zarnmock::MockBackend backend(Plain());
+  backend.Start();
+  httplib::Client client("127.0.0.1", backend.Port());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Reply reply = Post(client, c.path, c.body);
+    const zarnmock::RecordedRequest record = backend.Requests().back();
+    EXPECT_EQ(record.ok, c.reason.empty()) << record.reason;
+    EXPECT_EQ(record.reason.rfind(c.reason, 0), 0u) << record.reason;
+    EXPECT_EQ(reply.Json().value("code", 0), c.reason.empty() ? 200 : 1002) << reply.body;
+  }
+}
+
+TEST(MockBackend, ScriptedBodiesFailuresAndDelays) {
+  zarnmock::MockBackend backend(Plain());
+  backend.Start();
+  httplib::Client client("127.0.0.1", backend.Port());
+
+  zarnmock::ReplyScript replaced;
+  replaced.body = "<html>down</html>";
+  replaced.httpStatus = 502;
+  backend.Script(paths::kClientConfig, replaced);
+  Reply reply = Post(client, paths::kClientConfig, kStartup);
+  EXPECT_EQ(reply.status, 502);
+  EXPECT_EQ(reply.body, "<html>down</html>");
+
+  zarnmock::ReplyScript flaky;
+  flaky.failuresBeforeSuccess = 2;
+  flaky.failureHttpStatus = 503;
+  backend.Script(paths::kClientConfig, flaky);
+  for (int expected : {503, 503, 200}) {
+    reply = Post(client, paths::kClientConfig, kStartup);
+    EXPECT_EQ(reply.status, expected);
+    EXPECT_EQ(reply.Json().value("code", 0), expected == 200 ? 200 : 500) << reply.body;
+  }
+
+  // A delayed request is recorded on arrival and answered after the delay.
+  zarnmock::ReplyScript slow;
+  slow.delay = 300ms;
+  backend.Script(paths::kProducts, slow);
+  const auto start = std::chrono::steady_clock::now();
+  auto delayed = std::async(std::launch::async, [&] {
+    httplib::Client other("127.0.0.1", backend.Port());
+    return Post(other, paths::kProducts, "x");
+  });
+  ASSERT_TRUE(backend.WaitForRequests(paths::kProducts, 1));
+  EXPECT_FALSE(backend.Requests(paths::kProducts).at(0).answered);
+  EXPECT_EQ(delayed.get().status, 200);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+  EXPECT_TRUE(backend.WaitForAnswers(paths::kProducts, 1, 0ms));
+}
+
+TEST(MockBackend, OrdersDropOneTransactionFilePerOrderForTheOverlay) {
+  zarntest::TempDir inbox;
+  zarnmock::MockOptions options = Plain();
+  options.steamSimDir = inbox.str();
+  zarnmock::MockBackend backend(options);
+  backend.Start();
+  httplib::Client client("127.0.0.1", backend.Port());
+  auto steamOrderId = [&] { return Post(client, paths::kCreateOrder, kOrder).SteamOrderId(); };
+
+  const std::string first = steamOrderId(), second = steamOrderId();
+  EXPECT_NE(first, second);
+  backend.ForceSteamOrderId("4294967297");
+  EXPECT_EQ(steamOrderId(), "4294967297");
+  // Drops nothing: an order id that is no file name, a replaced answer, a refused request.
+  backend.ForceSteamOrderId("../escape");
+  EXPECT_EQ(steamOrderId(), "../escape");
+  zarnmock::ReplyScript replaced;
+  replaced.body = "{}";
+  backend.Script(paths::kCreateOrder, replaced);
+  Post(client, paths::kCreateOrder, kOrder);
+  backend.ClearScript(paths::kCreateOrder);
+  Post(client, paths::kCreateOrder, kOrder + "0");
+
+  std::set<std::string> files;  // no temporary file left either
+  for (const auto& entry : fs::directory_iterator(inbox.path())) files.insert(entry.path().filename().string());
+  EXPECT_EQ(files, (std::set<std::string>{first + ".json", second + ".json", "4294967297.json"}));
+  EXPECT_EQ(ReadFile(inbox.path() / "4294967297.json"), R"({"appId":480,"orderId":"4294967297"})");
+}
+
+// The program as the demo script runs it, stopped the two ways a person or a script stops it.
+class Program {
+ public:
+  explicit Program(const std::vector<std::string>& args)
+      : process_(zarntest::os::StartProcess(ZARN_MOCK_BACKEND_EXE, args)) {}
+  ~Program() {
+    if (!ended_) zarntest::os::Kill(process_);
+  }
+  std::optional<int> Stop(zarntest::os::StopRequest request) {
+    zarntest::os::RequestStop(process_, request);
+    const std::optional<int> status = zarntest::os::WaitForExit(process_, 20s);
+    ended_ = status.has_value();
+    return status;
+  }
+
+ private:
+  zarntest::os::Process process_;
+  bool ended_ = false;
+};
+
+TEST(MockBackendProgram, ServesUntilAskedToStop) {
+  using zarntest::os::StopRequest;
+  for (const bool tls : {true, false}) {
+    SCOPED_TRACE(tls ? "https, SIGTERM" : "plain, SIGINT");
+    zarntest::TempDir dir;
+    const fs::path originFile = dir.path() / "origin", caFile = dir.path() / "ca.pem", inbox = dir.path() / "inbox",
+                   records = dir.path() / "requests.jsonl";
+    fs::create_directories(inbox);
+    std::vector<std::string> args = {"--origin-file", originFile.string(), "--steamsim-dir", inbox.string(),
+                                     "--record",      records.string(),    "--pay-status",   "0"};
+    args.insert(args.end(), tls ? std::initializer_list<std::string>{"--ca-out", caFile.string()}
+                                : std::initializer_list<std::string>{"--plain"});
+    Program program(args);
+    ASSERT_TRUE(zarntest::WaitUntil([&] { return fs::exists(originFile); }, 30s));
+    const std::string origin = ReadFile(originFile);
+    EXPECT_EQ(origin.rfind(tls ? "https://127.0.0.1:" : "http://127.0.0.1:", 0), 0u) << origin;
+
+    httplib::Client client(origin);
+    if (tls) {
+      client.set_ca_cert_path(caFile.string().c_str());
+      client.enable_server_certificate_verification(true);
+    }
+    EXPECT_EQ(Post(client, paths::kClientConfig, kStartup).Json().value("code", 0), 200);
+    const std::string steamOrderId = Post(client, paths::kCreateOrder, kOrder).SteamOrderId();
+    EXPECT_TRUE(fs::exists(inbox / (steamOrderId + ".json"))) << "the file is in place before the answer leaves";
+    EXPECT_EQ(Post(client, paths::kPayResult, kPayResult).Json().value("status", -1), 0);
+
+    EXPECT_EQ(program.Stop(tls ? StopRequest::Terminate : StopRequest::Interrupt), 0);
+    const std::string recorded = ReadFile(records);
+    EXPECT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 3) << recorded;
+    EXPECT_EQ(recorded.find("\"ok\":false"), std::string::npos) << recorded;
+  }
+}
+
+TEST(MockBackendProgram, RefusesBadOptions) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--bogus"}, {"--port", "70000"}, {"--port"}, {"--pay-status", "x"}}) {
+    EXPECT_EQ(zarntest::os::RunProcess(ZARN_MOCK_BACKEND_EXE, args), 2) << args[0];
+  }
+}
+
+}  // namespace
