@@ -1,1 +1,182 @@
+// The product catalogue as the game sees it: which products enter, the exact answer, one load
+// shared by everyone who asks while it is under way, and failed loads that leave nothing behind.
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "SdkRig.h"
+
+namespace zarntest {
+namespace {
+
+namespace paths = zarnmock::paths;
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+json Product(int amount, const std::string& desc, const std::string& id, const std::string& name) {
+  return json{{"gameCurrencyAmount", amount}, {"productDesc", desc}, {"productId", id}, {"productName", name}};
+}
+
+// The answer with its product list keyed by id: the list's order is the table's own.
+json Normalised(const std::wstring& data) {
+  json doc = json::parse(Narrow(data));
+  if (doc.contains("productList")) {
+    json byId = json::object();
+    for (const json& p : doc["productList"]) {
+      const std::string id = p["productId"].get<std::string>();
+      byId[byId.contains(id) ? id + " (again)" : id] = p;
+    }
+    doc["productList"] = byId;
+  }
+  return doc;
+}
+
+const json kNothing = {{"code", 200}, {"msg", "Success"}};  // an empty table
+
+json Answer(const json& byId) {
+  json doc = kNothing;
+  doc["productList"] = byId;
+  return doc;
+}
+
+// The built-in mock catalogue's STEAM products ("starter_bundle" is listed as "steam", which
+// is not the STEAM channel; "monthly_pass" is sold elsewhere).
+json BuiltinAnswer() {
+  const char* vipName = "VIP \xE5\x8D\x87\xE7\xBA\xA7 \xE2\x80\x93 Gold";
+  const char* vipDesc = "\xE6\xB0\xB8\xE4\xB9\x85 VIP, \xC3\xBCn\xC3\xAF" "c\xC3\xB6" "d\xC3\xA9 & symbols = fine";
+  return Answer({{"gem_pack_small", Product(60, "60 gems", "gem_pack_small", "Small Gem Pack")},
+                 {"gem_pack_large", Product(680, "680 gems, 10% bonus", "gem_pack_large", "Large Gem Pack")},
+                 {"vip_upgrade", Product(1, vipDesc, "vip_upgrade", vipName)}});
+}
+
+bool StartsWith(const std::wstring& text, const std::string& prefix) { return Narrow(text).rfind(prefix, 0) == 0; }
+
+TEST(Catalogue, KeepsExactlyTheSteamProductsAndIsLoadedOnce) {
+  // The mock's product list, or a whole products reply of its own.
+  struct Case { const char* name; std::optional<std::string> catalogue, body; json expected; };
+  const Case cases[] = {
+      {"built-in", std::nullopt, std::nullopt, BuiltinAnswer()},
+      {"empty list", "[]", std::nullopt, kNothing},
+      {"no list", std::nullopt, R"({"code":200,"msg":"success"})", kNothing},
+      {"channels and duplicates", R"([
+        {"productId":"p.dup","productName":"Old","productDesc":"old","productCurrencyCode":"USD",
+         "gameCurrencyAmount":1,"payChannel":[{"name":"STEAM","channelProductId":"c.old"}]},
+        {"productId":"p.case","payChannel":[{"name":"steam"},{"name":"Steam"},{"name":"STEAM "}]},
+        {"productId":"p.google","payChannel":[{"name":"GOOGLE","channelProductId":"g"}]},
+        {"productId":"p.none"},
+        null,
+        {"productId":"p.two","productName":"Two","productDesc":"d2","gameCurrencyAmount":20,
+         "payChannel":[{"name":"GOOGLE","channelProductId":"g2"},{"name":"STEAM","channelProductId":"c.two"}]},
+        {"productId":"p.dup","productName":"New \u65b0","productDesc":"new","gameCurrencyAmount":2,
+         "payChannel":[{"name":"STEAM","channelProductId":"c.new"}]},
+        {"productId":"p.sparse","productName":null,"payChannel":[null,{"name":7},{"name":"STEAM"}]}])",
+       std::nullopt,
+       Answer({{"p.dup", Product(2, "new", "p.dup", "New \xE6\x96\xB0")},
+               {"p.two", Product(20, "d2", "p.two", "Two")},
+               {"p.sparse", Product(0, "", "p.sparse", "")}})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SdkRig rig;
+    if (c.catalogue) rig.mock().SetCatalogueJson(*c.catalogue);
+    if (c.body) rig.mock().Script(paths::kProducts, {.body = c.body});
+    ASSERT_NO_FATAL_FAILURE(rig.Start());  // loads the catalogue in the background
+    const CallbackRecord first = rig.QueryCatalogue();
+    ASSERT_EQ(first.code, 200) << Narrow(first.msg);
+    EXPECT_EQ(first.msg, L"Success");
+    EXPECT_EQ(Normalised(first.data), c.expected);
+    EXPECT_EQ(Narrow(first.data), json::parse(Narrow(first.data)).dump()) << "compact, members in ascending order";
+
+    // Loaded: answered from memory on the asking thread before the query returns.
+    CallbackSlot<1>::log().Clear();
+    rig.sdk().Pay().QueryProducts(CallbackSlot<1>::fn);
+    rig.sdk().Pay().QueryProducts(ZarnSdk::GameCallback());
+    const auto again = CallbackSlot<1>::log().Records();
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].thread, std::this_thread::get_id());
+    EXPECT_EQ(again[0].data, first.data);
+    EXPECT_EQ(rig.mock().RequestCount(paths::kProducts), 1u);
+  }
+}
+
+TEST(Catalogue, FailedLoadReachesEveryWaiterUnchangedAndLeavesNothingBehind) {
+  const std::string refusal = R"({"code":3005,"msg":"maintenance","retryAfter":60})";
+  // The script answers every products request until it is cleared.
+  struct Case { std::string name; zarnmock::ReplyScript script; int code; std::string msgPrefix, data; };
+  std::vector<Case> cases = {
+      {"http failure", {.body = {}, .failuresBeforeSuccess = 1000}, -502, "Http Code:500, Msg:", ""},
+      {"server refusal", {.body = refusal}, 3005, "maintenance", refusal},
+      {"not json", {.body = "<html>busy</html>"}, -501, "[json.exception.parse_error", ""},
+  };
+  // Each malformed list starts with a good product, which must not be entered either.
+  for (const char* bad : {R"({"productId":17,"payChannel":[{"name":"STEAM"}]})",
+                          R"({"productId":"p.x","payChannel":["STEAM"]})",
+                          R"({"productId":"p.x","payChannel":{"name":"STEAM"}})",
+                          R"("p.x")",
+                          R"({"productId":"p.x","gameCurrencyAmount":"6","payChannel":[{"name":"STEAM"}]})",
+                          R"({"productId":"p.x","gameCurrencyAmount":4294967296,"payChannel":[{"name":"STEAM"}]})",
+                          R"({"productId":"p.x","payChannel":[{"name":"STEAM","channelProductId":5}]})"}) {
+    const std::string body = R"({"code":200,"msg":"success","productList":[{"productId":"p.first","payChannel":)"
+                             R"([{"name":"STEAM","channelProductId":"c1"}]},)" + std::string(bad) + "]}";
+    cases.push_back({bad, {.body = body}, -501, "[json.exception.", ""});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (CallbackLog* log : {&CallbackSlot<1>::log(), &CallbackSlot<2>::log(), &CallbackSlot<3>::log()}) log->Clear();
+    SdkRig rig;
+    rig.mock().Script(paths::kProducts, c.script);
+    ASSERT_NO_FATAL_FAILURE(rig.Start());
+    ASSERT_NO_FATAL_FAILURE(rig.LogIn());
+    // Each meets a load of the start-up's or of its own; every load fails the same way.
+    rig.sdk().Pay().QueryProducts(CallbackSlot<1>::fn);
+    rig.core().CallPay("gem_pack_small", "a", CallbackSlot<2>::fn);
+    for (auto [log, prefix] : {std::pair{&CallbackSlot<1>::log(), std::string()},
+                               std::pair{&CallbackSlot<2>::log(), std::string("Query Product Failure, ")}}) {
+      const CallbackRecord r = log->Single();
+      EXPECT_EQ(r.code, c.code);
+      EXPECT_TRUE(StartsWith(r.msg, prefix + c.msgPrefix)) << Narrow(r.msg);
+      EXPECT_EQ(Narrow(r.data), c.data);
+      EXPECT_NE(r.thread, std::this_thread::get_id());
+    }
+    // Not loaded: the next purchase has the catalogue loaded again first, then orders.
+    const size_t sent = rig.mock().RequestCount(paths::kProducts);
+    rig.mock().ClearScript(paths::kProducts);
+    rig.core().CallPay("gem_pack_small", "b", CallbackSlot<3>::fn);
+    SdkRig::WaitForSavedOrder(1);
+    EXPECT_EQ(CallbackSlot<3>::log().Count(), 0u) << "a created order is answered by its payment result only";
+    const auto products = rig.mock().Requests(paths::kProducts);
+    const auto orders = rig.mock().Requests(paths::kCreateOrder);
+    ASSERT_EQ(products.size(), sent + 1);
+    ASSERT_EQ(orders.size(), 1u);
+    EXPECT_GT(orders[0].sequence, products.back().sequence);
+    EXPECT_EQ(Normalised(rig.QueryCatalogue().data), BuiltinAnswer());
+  }
+}
+
+TEST(Catalogue, LoadUnderWayIsSharedByEveryQueryAndPurchase) {
+  SdkRig rig;
+  // Late answers, the first a failure, so that the queries below all meet a load under way.
+  rig.mock().Script(paths::kProducts, {.body = {}, .delay = 1s, .failuresBeforeSuccess = 1});
+  ASSERT_NO_FATAL_FAILURE(rig.Start());
+  auto& pay = rig.sdk().Pay();
+  pay.QueryProducts(CallbackSlot<1>::fn);
+  pay.QueryProducts(CallbackSlot<2>::fn);
+  EXPECT_EQ(CallbackSlot<1>::log().Single().code, -502);
+  EXPECT_EQ(CallbackSlot<2>::log().Single().code, -502);
+  EXPECT_EQ(rig.mock().RequestCount(paths::kProducts), 1u) << "the start-up load answered both";
+
+  ASSERT_NO_FATAL_FAILURE(rig.LogIn());
+  pay.QueryProducts(CallbackSlot<3>::fn);
+  rig.core().CallPay("gem_pack_large", "", CallbackSlot<4>::fn);
+  pay.QueryProducts(CallbackSlot<5>::fn);
+  const CallbackRecord third = CallbackSlot<3>::log().Single();
+  EXPECT_EQ(Normalised(third.data), BuiltinAnswer());
+  EXPECT_EQ(CallbackSlot<5>::log().Single().data, third.data);
+  SdkRig::WaitForSavedOrder(1);
+  EXPECT_EQ(CallbackSlot<4>::log().Count(), 0u) << "the purchase went on once the catalogue was in";
+  EXPECT_EQ(rig.mock().RequestCount(paths::kProducts), 2u) << "one load for the three of them";
+}
+
+}  // namespace
+}  // namespace zarntest

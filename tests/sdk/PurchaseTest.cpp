@@ -1,1 +1,298 @@
+// Purchases: the refusals, the order the server is asked for, the payment result the server is
+// told and the game hears, Steam reports that come early or for nobody, and many buyers at once.
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
 #include "SdkRig.h"
+
+namespace zarntest {
+namespace {
+
+namespace paths = zarnmock::paths;
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+const std::string kOrderNotFound = "Not Found Steam Order\xA3\xBA";  // full-width colon, GBK
+const std::string kPaymentNotified = "Notify Pay Result Callback , Data:";
+
+bool StartsWith(const std::wstring& text, const std::string& prefix) { return Narrow(text).rfind(prefix, 0) == 0; }
+
+// What the game is given for a payment result, written out by hand.
+std::string PaymentData(int64_t amount, const std::string& ext, const std::string& orderId,
+                        const std::string& productId, int status) {
+  return R"({"amount":)" + std::to_string(amount) + R"(,"currency":"USD","extInfo":")" + ext + R"(","orderId":")" +
+         orderId + R"(","productId":")" + productId + R"(","quantity":1,"status":)" + std::to_string(status) + "}";
+}
+
+// A scripted answer: this body, or an HTTP failure for an empty one.
+zarnmock::ReplyScript Reply(const std::string& body) {
+  if (body.empty()) return {.body = {}, .failuresBeforeSuccess = 1};
+  return {.body = body};
+}
+
+void ExpectParams(const zarnmock::RecordedRequest& request,
+                  const std::vector<std::pair<std::string, std::string>>& expected) {
+  EXPECT_TRUE(request.ok) << request.path << ": " << request.reason;
+  for (const auto& [name, value] : expected) EXPECT_EQ(request.Param(name), value) << name;
+}
+
+TEST(Purchase, RefusalsComeOnTheCallingThreadBeforeCallPayReturns) {
+  SdkRig rig;
+  const auto expectRefusal = [&rig](const char* productId, int code, const std::wstring& msg) {
+    CallbackSlot<1>::log().Clear();
+    rig.core().CallPay(productId, "x", CallbackSlot<1>::fn);
+    rig.core().CallPay(productId, "x", ZarnSdk::GameCallback());  // nobody to tell
+    const auto records = CallbackSlot<1>::log().Records();
+    ASSERT_EQ(records.size(), 1u) << productId;
+    EXPECT_EQ(records[0].code, code) << productId;
+    EXPECT_EQ(records[0].msg, msg) << productId;
+    EXPECT_TRUE(records[0].data.empty()) << productId;
+    EXPECT_EQ(records[0].thread, std::this_thread::get_id()) << productId;
+  };
+  expectRefusal("gem_pack_small", -401, L"Sdk Not Init.");
+  ASSERT_NO_FATAL_FAILURE(rig.Start());
+  expectRefusal("gem_pack_small", -405, L"Not Login.");
+  ASSERT_NO_FATAL_FAILURE(rig.LogIn());
+  ASSERT_EQ(rig.QueryCatalogue().code, 200);
+  // Ids match exactly; "starter_bundle" is listed for "steam", which is not the STEAM channel.
+  for (const char* id : {"GEM_PACK_SMALL", "gem_pack_small ", "starter_bundle", "monthly_pass", ""}) {
+    expectRefusal(id, -400, L"Not Found Product.");
+  }
+  rig.core().Logout();
+  expectRefusal("gem_pack_small", -405, L"Not Login.");
+}
+
+TEST(Purchase, AuthorisedPaymentIsReportedOnceInFullAndLetsTheOrderGo) {
+  SdkRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.StartReady());
+  const std::string steamOrder = "18446744073709551615";  // Steam's ids use all 64 bits
+  rig.mock().ForceSteamOrderId(steamOrder);
+  // A second order under the same Steam id replaces the first, which is never answered.
+  rig.core().CallPay("gem_pack_small", "replaced", CallbackSlot<2>::fn);
+  SdkRig::WaitForSavedOrder(1);
+  const std::string ext = "level=3&bonus+1 % \xE4\xB8\xAD";
+  rig.core().CallPay("gem_pack_large", ext, CallbackSlot<1>::fn);
+  ASSERT_EQ(SdkRig::WaitForSavedOrder(2), steamOrder);
+  EXPECT_EQ(CallbackSlot<1>::log().Count() + CallbackSlot<2>::log().Count(), 0u)
+      << "a created order is answered by its payment result only";
+
+  const zarnmock::RecordedRequest create = rig.mock().Requests(paths::kCreateOrder).at(1);
+  ExpectParams(create, {{"productId", "gem_pack_large"}, {"extInfo", ext}, {"orderAmountMicros", "0"},
+                        {"currencyCode", ""}, {"serverId", "s-7"}, {"gameUserId", "role-42"},
+                        {"nickName", "Night Owl"}, {"userId", "100001"}});
+  const auto& track = rig.sdk().Track();
+  EXPECT_FALSE(track.DeviceId().empty());
+  EXPECT_EQ(create.Param("collectionInfo"),
+            R"({"deviceId":")" + track.DeviceId() + R"(","resolution":")" + track.Resolution() + R"("})");
+  const json order = json::parse(create.replyBody);
+  const auto amount = order["defaultAmountMicro"].get<int64_t>();
+  const auto orderId = order["orderId"].get<std::string>();
+
+  SdkRig::ReportSteamDecision(steamOrder, true);
+  const CallbackRecord paid = CallbackSlot<1>::log().Single();
+  EXPECT_EQ(paid.code, 200);
+  EXPECT_EQ(paid.msg, L"success");
+  EXPECT_EQ(Narrow(paid.data), PaymentData(amount, ext, orderId, "gem_pack_large", 1));
+  EXPECT_NE(paid.thread, std::this_thread::get_id());
+  const auto notified = rig.mock().Requests(paths::kPayResult);
+  ASSERT_EQ(notified.size(), 1u);
+  ExpectParams(notified[0], {{"orderId", orderId}, {"extVerifyInfo", R"({"steamOrderId":")" + steamOrder + R"("})"},
+                             {"status", "1"}, {"payAmountMicros", std::to_string(amount)},
+                             {"channelProductId", "steam.gem.large"}, {"serverId", "s-7"},
+                             {"gameUserId", "role-42"}, {"userId", "100001"}, {"channelPayType", ""},
+                             {"trxId", ""}, {"trxToken", ""}});
+
+  // Confirmed, so the order is gone: Steam repeating itself reaches neither server nor game.
+  SdkRig::ReportSteamDecision(steamOrder, true);
+  ASSERT_TRUE(LogTap::WaitFor(kOrderNotFound + steamOrder));
+  EXPECT_EQ(rig.mock().RequestCount(paths::kPayResult), 1u);
+  EXPECT_EQ(CallbackSlot<1>::log().Count(), 1u);
+  EXPECT_EQ(CallbackSlot<2>::log().Count(), 0u);
+}
+
+TEST(Purchase, EveryPaymentResultReachesTheGameAndOnlyAConfirmationLetsTheOrderGo) {
+  SdkRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.StartReady());
+  rig.core().CallPay("gem_pack_small", "d", CallbackSlot<1>::fn);
+  const std::string steamOrder = SdkRig::WaitForSavedOrder(1);
+  const json order = json::parse(rig.mock().Requests(paths::kCreateOrder).at(0).replyBody);
+  const auto amount = order["defaultAmountMicro"].get<int64_t>();
+  const auto orderId = order["orderId"].get<std::string>();
+  ASSERT_GT(amount, 0);
+
+  // The mock's own answer with this status, or a reply of the script's; "status" for the game.
+  struct Case { bool authorised; int serverStatus; const char* reply; int code; std::string msgPrefix; int status; };
+  const Case cases[] = {
+      {false, 0, nullptr, 200, "success", 0},
+      {true, 0, nullptr, 200, "success", 0},
+      {true, 1, "", -502, "Http Code:500, Msg:", 0},
+      {true, 1, R"({"code":500,"msg":"busy","status":1})", 500, "busy", 1},
+      {true, 1, "<html>busy</html>", -501, "[json.exception.", 0},
+      {true, 1, R"({"code":200,"msg":"ok"})", 200, "ok", 0},
+      {true, 1, R"({"code":200,"msg":"ok","status":"1"})", 200, "ok", 0},
+      {true, 1, R"({"code":200,"msg":"ok","status":2})", 200, "ok", 2},
+  };
+  size_t calls = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reply ? c.reply : c.authorised ? "authorised" : "declined");
+    rig.mock().SetPayStatus(c.serverStatus);
+    rig.mock().ClearScript(paths::kPayResult);
+    if (c.reply) rig.mock().Script(paths::kPayResult, Reply(c.reply));
+    SdkRig::ReportSteamDecision(steamOrder, c.authorised);
+    ASSERT_TRUE(CallbackSlot<1>::log().WaitFor(++calls));
+    const CallbackRecord r = CallbackSlot<1>::log().Records().back();
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_TRUE(StartsWith(r.msg, c.msgPrefix)) << Narrow(r.msg);
+    EXPECT_EQ(Narrow(r.data), PaymentData(amount, "d", orderId, "gem_pack_small", c.status));
+    const auto sent = rig.mock().Requests(paths::kPayResult);
+    ASSERT_EQ(sent.size(), calls);
+    ExpectParams(sent.back(), {{"status", c.authorised ? "1" : "0"},
+                               {"payAmountMicros", c.authorised ? std::to_string(amount) : "0"}});
+  }
+
+  // Still pending after all of those; a confirmation settles it.
+  rig.mock().ClearScript(paths::kPayResult);
+  rig.mock().SetPayStatus(1);
+  SdkRig::ReportSteamDecision(steamOrder, true);
+  ASSERT_TRUE(CallbackSlot<1>::log().WaitFor(++calls));
+  EXPECT_EQ(Narrow(CallbackSlot<1>::log().Records().back().data),
+            PaymentData(amount, "d", orderId, "gem_pack_small", 1));
+  SdkRig::ReportSteamDecision(steamOrder, true);
+  ASSERT_TRUE(LogTap::WaitFor(kOrderNotFound + steamOrder));
+  EXPECT_EQ(rig.mock().RequestCount(paths::kPayResult), calls);
+  EXPECT_EQ(CallbackSlot<1>::log().Count(), calls);
+}
+
+TEST(Purchase, OrderThatCannotBeMadeIsReportedAndNothingIsStored) {
+  SdkRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.StartReady());
+  const std::string refusal = R"({"code":3001,"msg":"sold out","detail":{"retry":false}})";
+  const std::string unreadable = "Server JSON Parse Error.";
+  struct Case { std::string reply; int code; std::string msgPrefix, data; };
+  std::vector<Case> cases = {{refusal, 3001, "sold out", refusal},
+                             {"", -502, "Http Code:500, Msg:", ""},
+                             {"<html>busy</html>", -501, "[json.exception.parse_error", ""}};
+  // Accepted, but no order a Steam report could be matched to can be made of it.
+  for (const char* members : {R"("orderId":"o")", R"("orderId":"o","extInfo":"{\"steamOrderId\":\"9100000001\"}")",
+                              R"("orderId":"o","extInfo":{"steamOrderId":9100000002})",
+                              R"("orderId":"o","extInfo":{"steamTransId":"t"})",
+                              R"("orderId":"o","extInfo":{"steamOrderId":""})",
+                              R"("orderId":5,"extInfo":{"steamOrderId":"9100000003"})",
+                              R"("defaultAmountMicro":"990000","extInfo":{"steamOrderId":"9100000004"})",
+                              R"("virtualCoinAmount":1e30,"extInfo":{"steamOrderId":"9100000005"})"}) {
+    cases.push_back({R"({"code":200,"msg":"success",)" + std::string(members) + "}", -501, unreadable, ""});
+  }
+  size_t calls = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reply);
+    rig.mock().Script(paths::kCreateOrder, Reply(c.reply));
+    rig.core().CallPay("gem_pack_small", "", CallbackSlot<1>::fn);
+    ASSERT_TRUE(CallbackSlot<1>::log().WaitFor(++calls));
+    const CallbackRecord r = CallbackSlot<1>::log().Records().back();
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_TRUE(StartsWith(r.msg, c.msgPrefix)) << Narrow(r.msg);
+    EXPECT_EQ(Narrow(r.data), c.data);
+    EXPECT_NE(r.thread, std::this_thread::get_id());
+  }
+  // Nothing was stored: Steam's reports of those ids find no order.
+  for (const char* id : {"9100000002", "9100000003", "9100000004", "9100000005"}) {
+    SdkRig::ReportSteamDecision(id, true);
+    EXPECT_TRUE(LogTap::WaitFor(kOrderNotFound + id)) << id;
+  }
+  EXPECT_TRUE(LogTap::StartingWith("Save SteamOrderId:").empty());
+  EXPECT_EQ(rig.mock().RequestCount(paths::kPayResult), 0u);
+  EXPECT_EQ(CallbackSlot<1>::log().Count(), calls);
+  // A failure with nobody to tell ends quietly.
+  rig.core().CallPay("gem_pack_small", "", ZarnSdk::GameCallback());
+  ASSERT_TRUE(rig.mock().WaitForAnswers(paths::kCreateOrder, cases.size() + 1));
+}
+
+TEST(Purchase, SteamReportAheadOfTheCreationReplyIsKeptForItsOrderOnly) {
+  SdkRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.StartReady());
+  const std::string early = "9000000000000000101";
+  rig.mock().ForceSteamOrderId(early);
+  // The overlay can be answered before the creation reply is handled: hold that reply back
+  // until the report has been delivered.
+  rig.mock().Script(paths::kCreateOrder, {.body = {}, .delay = 1500ms});
+  rig.core().CallPay("gem_pack_small", "early", CallbackSlot<1>::fn);
+  ASSERT_TRUE(rig.mock().WaitForRequests(paths::kCreateOrder, 1));
+  SdkRig::ReportSteamDecision(early, true);
+  ASSERT_TRUE(LogTap::WaitFor(kOrderNotFound + early));
+  ASSERT_FALSE(rig.mock().Requests(paths::kCreateOrder).at(0).answered) << "the creation reply came too soon";
+  const CallbackRecord paid = CallbackSlot<1>::log().Single();
+  EXPECT_EQ(paid.code, 200);
+  EXPECT_EQ(json::parse(Narrow(paid.data))["status"], 1);
+  EXPECT_EQ(LogTap::StartingWith("Steam Report Kept For Order, Notify Now:" + early).size(), 1u);
+  ExpectParams(rig.mock().Requests(paths::kPayResult).at(0),
+               {{"status", "1"}, {"extVerifyInfo", R"({"steamOrderId":")" + early + R"("})"}});
+
+  // With no creation pending, a report for an unknown order is dropped: a later order that
+  // happens to get that id waits for a report of its own. (Nobody to tell of this one.)
+  rig.mock().ClearScript(paths::kCreateOrder);
+  const std::string stale = "9000000000000000202";
+  SdkRig::ReportSteamDecision(stale, true);
+  ASSERT_TRUE(LogTap::WaitFor(kOrderNotFound + stale));
+  rig.mock().ForceSteamOrderId(stale);
+  rig.core().CallPay("gem_pack_small", "later", ZarnSdk::GameCallback());
+  ASSERT_EQ(SdkRig::WaitForSavedOrder(2), stale);
+  SdkRig::ReportSteamDecision(stale, false);
+  ASSERT_TRUE(LogTap::WaitFor(kPaymentNotified, 2));
+  const auto notified = rig.mock().Requests(paths::kPayResult);
+  ASSERT_EQ(notified.size(), 2u);
+  EXPECT_EQ(notified[1].Param("status"), "0") << "only the order's own report is sent";
+}
+
+TEST(Purchase, ConcurrentPurchasesAreEachAnsweredExactlyOnce) {
+  SdkRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.StartReady());
+  constexpr int kBuyers = 4, kEach = 5;
+  constexpr size_t kOrders = kBuyers * kEach;
+  std::vector<std::thread> buyers;
+  for (int b = 0; b < kBuyers; ++b) {
+    buyers.emplace_back([&rig, b] {
+      const char* products[] = {"gem_pack_small", "gem_pack_large", "vip_upgrade"};
+      for (int i = 0; i < kEach; ++i) {
+        rig.core().CallPay(products[(b + i) % 3], std::to_string(b) + "-" + std::to_string(i), CallbackSlot<1>::fn);
+        rig.sdk().Pay().QueryProducts(CallbackSlot<2>::fn);
+      }
+    });
+  }
+  // Steam answers each order as soon as it is stored; every third player declines.
+  std::map<std::string, bool> authorised;
+  for (size_t n = 1; n <= kOrders; ++n) {
+    const std::string steamOrder = SdkRig::WaitForSavedOrder(n);
+    if (steamOrder.empty()) break;
+    authorised[steamOrder] = n % 3 != 0;
+    SdkRig::ReportSteamDecision(steamOrder, authorised[steamOrder]);
+  }
+  for (auto& buyer : buyers) buyer.join();
+  ASSERT_EQ(authorised.size(), kOrders);
+
+  // The game hears of a payment before it is logged, so after the last line every answer is in.
+  ASSERT_TRUE(LogTap::WaitFor(kPaymentNotified, kOrders, 60s));
+  std::set<std::string> answered;
+  const auto records = CallbackSlot<1>::log().Records();
+  for (const CallbackRecord& r : records) {
+    EXPECT_EQ(r.code, 200) << Narrow(r.msg);
+    answered.insert(json::parse(Narrow(r.data))["extInfo"].get<std::string>());
+  }
+  EXPECT_EQ(records.size(), kOrders);
+  EXPECT_EQ(answered.size(), kOrders) << "every purchase answered";
+  EXPECT_EQ(CallbackSlot<2>::log().Count(), kOrders);
+  for (const auto& request : rig.mock().Requests()) EXPECT_TRUE(request.ok) << request.path << ": " << request.reason;
+  const auto notified = rig.mock().Requests(paths::kPayResult);
+  EXPECT_EQ(notified.size(), kOrders);
+  for (const auto& request : notified) {
+    const bool yes = authorised.at(json::parse(request.Param("extVerifyInfo"))["steamOrderId"].get<std::string>());
+    EXPECT_EQ(request.Param("status"), yes ? "1" : "0");
+    EXPECT_EQ(request.Param("payAmountMicros") == "0", !yes);
+  }
+}
+
+}  // namespace
+}  // namespace zarntest
