@@ -1,20 +1,52 @@
-// The worker pool with real requests against a scripted loopback server.
+// The worker pool with real requests against scripted loopback servers: the two lanes, the time
+// limit of a queued game call, stopping, and completions that misbehave.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
 
-#include "EventLog.h"
+#include "Harness.h"
 #include "ScriptedServer.h"
+#include "transport/TransportSettings.h"
 #include "transport/WorkerPool.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using zarntest::EventLog;
 using zarntest::ScriptedServer;
-using zarntest::ServerConnection;
+using zarntest::WaitUntil;
+using Clock = std::chrono::steady_clock;
+using Texts = std::vector<std::string>;
 
-std::function<sion::Request()> GetOf(const std::string& url) {
+// What the completions saw, "<status>|<body>|<error>", in the order they ran.
+class Outcomes {
+ public:
+  std::function<void(sion::AsyncResponse)> Record() {
+    return [this](sion::AsyncResponse r) { Add(r.resp.statusCode + "|" + r.resp.StrBody() + "|" + r.err); };
+  }
+  void Add(std::string text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    texts_.push_back(std::move(text));
+  }
+  Texts Get() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return texts_;
+  }
+  bool WaitFor(std::size_t count) { return WaitUntil([&] { return Get().size() >= count; }, 20s); }
+
+ private:
+  std::mutex mutex_;
+  Texts texts_;
+};
+
+std::function<sion::Request()> Get(const std::string& url) {
   return [url] {
     sion::Request request;
     request.SetUrl(url).SetMethod(sion::Method::Get);
@@ -22,130 +54,186 @@ std::function<sion::Request()> GetOf(const std::string& url) {
   };
 }
 
-std::string PathOf(const std::string& request) {
-  const auto start = request.find(' ') + 1;
-  return request.substr(start, request.find(' ', start) - start);
+// Answers each request with its path as the body, once the server is released.
+void EchoWhenReleased(ScriptedServer::Connection& c) {
+  const std::string request = c.ReadRequest();
+  const std::size_t end = request.find(' ', 4);
+  if (end == std::string::npos) return;  // the client gave up
+  const std::string path = request.substr(4, end - 4);
+  c.HoldUntilReleased();
+  c.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(path.size()) + "\r\n\r\n" + path);
 }
 
-// Answers every request with its own path as body.
-void Echo(ServerConnection& connection) {
-  const std::string path = PathOf(connection.ReadRequest());
-  connection.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(path.size()) + "\r\n\r\n" + path);
-}
-
-TEST(WorkerPool, SixRequestsRunAtOnceAndTheSeventhWaitsForAFreeWorker) {
-  EventLog log;
-  // Each request is held at the server until the test lets its path go.
-  ScriptedServer server([&](ServerConnection& connection) {
-    const std::string path = PathOf(connection.ReadRequest());
-    log.Add("arrive " + path);
-    log.WaitFor("let " + path, 20s);
-    connection.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(path.size()) + "\r\n\r\n" + path);
-  });
-  sion::WorkerPool pool;
-  pool.Start();
-  for (int i = 0; i < 7; ++i) {
-    pool.Submit(GetOf(server.Url("/" + std::to_string(i))), [&log](sion::AsyncResponse outcome) {
-      log.Add("done " + outcome.resp.StrBody() + (outcome.err.empty() ? "" : " err:" + outcome.err));
-    });
-  }
-  ASSERT_TRUE(log.WaitForCount("arrive ", 6));
-  EXPECT_EQ(server.Connections(), 6u);
-  EXPECT_EQ(log.IndexOf("arrive /6"), -1);  // queued tasks run in arrival order
-
-  log.Add("let /0");
-  ASSERT_TRUE(log.WaitFor("arrive /6"));
-  EXPECT_LT(log.IndexOf("done /0"), log.IndexOf("arrive /6"));
-  for (int i = 1; i < 7; ++i) log.Add("let /" + std::to_string(i));
-  ASSERT_TRUE(log.WaitForCount("done ", 7));
-  for (int i = 0; i < 7; ++i) EXPECT_GE(log.IndexOf("done /" + std::to_string(i)), 0) << i;
-  pool.Stop();
-}
-
-TEST(WorkerPool, FailuresAndThrowingCompletionsLeaveTheWorkersRunning) {
-  ScriptedServer server(Echo);
-  EventLog log;
-  sion::WorkerPool pool(1);  // one worker: it must survive everything below
-  pool.Start();
-  try {
+TEST(WorkerPool, StalledBackgroundWorkNeverHoldsTheWorkersAGameCallNeeds) {
+  // Workers, and how many of them background work may have at once.
+  for (const auto& [workers, share] : {std::pair{1, 1}, {3, 1}, {6, 2}, {8, 2}}) {
+    SCOPED_TRACE(workers);
+    ScriptedServer analytics(EchoWhenReleased);
+    ScriptedServer game(EchoWhenReleased);
+    Outcomes outcomes;
+    Texts expected;
+    sion::WorkerPool pool(workers);
     pool.Start();
-    ADD_FAILURE() << "second Start accepted";
+    const auto submit = [&](ScriptedServer& server, const std::string& path, sion::Lane lane) {
+      pool.Submit(Get(server.Url(path)), outcomes.Record(), lane);
+      expected.push_back("200|" + path + "|");
+    };
+    for (int i = 0; i < share + 3; ++i) submit(analytics, "/b" + std::to_string(i), sion::Lane::Background);
+    ASSERT_TRUE(analytics.WaitForConnections(share));
+    // Every worker beyond the background share serves a game call while the analytics stall.
+    for (int i = 0; i < workers - share; ++i) submit(game, "/g" + std::to_string(i), sion::Lane::Game);
+    ASSERT_TRUE(game.WaitForConnections(workers - share));
+
+    // Once the background work is done, game calls have every worker again.
+    analytics.Release();
+    ASSERT_TRUE(outcomes.WaitFor(share + 3));
+    for (int i = workers - share; i < workers; ++i) submit(game, "/g" + std::to_string(i), sion::Lane::Game);
+    ASSERT_TRUE(game.WaitForConnections(workers));
+    game.Release();
+    ASSERT_TRUE(outcomes.WaitFor(expected.size()));
+    pool.Stop();
+    Texts texts = outcomes.Get();  // each completion exactly once
+    std::sort(texts.begin(), texts.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(texts, expected);
+  }
+}
+
+TEST(WorkerPool, AFreeWorkerTakesTheOldestGameCallBeforeAnyBackgroundWork) {
+  ScriptedServer server(EchoWhenReleased);
+  Outcomes outcomes;
+  sion::WorkerPool pool(1);
+  pool.Start();
+  pool.Submit(Get(server.Url("/g0")), outcomes.Record());
+  ASSERT_TRUE(server.WaitForConnections(1));
+  pool.Submit(Get(server.Url("/b1")), outcomes.Record(), sion::Lane::Background);
+  pool.Submit(Get(server.Url("/g2")), outcomes.Record());
+  pool.Submit(Get(server.Url("/b3")), outcomes.Record(), sion::Lane::Background);
+  pool.Submit(Get(server.Url("/g4")), outcomes.Record());
+  server.Release();
+  ASSERT_TRUE(outcomes.WaitFor(5));
+  EXPECT_EQ(outcomes.Get(), (Texts{"200|/g0|", "200|/g2|", "200|/g4|", "200|/b1|", "200|/b3|"}));
+}
+
+TEST(WorkerPool, AGameCallsTimeLimitCountsFromItsSubmissionABackgroundTasksFromItsStart) {
+  const struct Restore {
+    sion::TransportTimeouts saved = sion::GetTransportTimeouts();
+    ~Restore() { sion::SetTransportTimeouts(saved); }
+  } restore;
+  sion::SetTransportTimeouts({10s, 10s, 1000ms});
+  ScriptedServer server(EchoWhenReleased);
+  server.Release();
+  ScriptedServer stalled(EchoWhenReleased);
+  Outcomes outcomes;
+  std::atomic<int> stage{0};  // 1: the worker is held, 2: let it go
+  Clock::time_point stalledDone;
+  sion::WorkerPool pool(1);
+  pool.Start();
+  pool.Submit(Get(server.Url("/g0")), [&](sion::AsyncResponse) {
+    stage = 1;
+    WaitUntil([&] { return stage.load() == 2; }, 20s);
+  });
+  ASSERT_TRUE(WaitUntil([&] { return stage.load() == 1; }));
+  // The queue time below is what is under test: the first call waits beyond the limit, the
+  // second for half of it, the background task for longer than both.
+  pool.Submit(Get(server.Url("/g1")), outcomes.Record());
+  std::this_thread::sleep_for(600ms);
+  const auto submitted = Clock::now();
+  pool.Submit(Get(stalled.Url("/g2")), [&](sion::AsyncResponse r) {
+    stalledDone = Clock::now();
+    outcomes.Record()(std::move(r));
+  });
+  pool.Submit(Get(server.Url("/b3")), outcomes.Record(), sion::Lane::Background);
+  std::this_thread::sleep_for(500ms);
+  stage = 2;
+  ASSERT_TRUE(outcomes.WaitFor(3));
+  EXPECT_EQ(outcomes.Get(), (Texts{"||网络超时:queue " + server.Url("/g1"), "||网络超时:read 127.0.0.1", "200|/b3|"}));
+  EXPECT_GE(stalledDone - submitted, 1000ms - 2ms);
+  EXPECT_LT(stalledDone - submitted, 1400ms);
+  EXPECT_EQ(server.Requests().size(), 2u);  // the late game call never went out
+}
+
+TEST(WorkerPool, StopCutsStalledRequestsAndDeliversNothingAfterwards) {
+  ScriptedServer stalling(EchoWhenReleased);
+  Outcomes outcomes;
+  auto pool = std::make_unique<sion::WorkerPool>(3);
+  pool->Start();
+  try {
+    pool->Start();
+    ADD_FAILURE() << "started twice";
   } catch (const std::logic_error& e) {
     EXPECT_STREQ(e.what(), "一个线程池实例只能start一次");
   }
+  for (int i = 0; i < 5; ++i) pool->Submit(Get(stalling.Url()), outcomes.Record());
+  ASSERT_TRUE(stalling.WaitForConnections(3));
+  const auto start = Clock::now();
+  pool->Stop();
+  EXPECT_LT(Clock::now() - start, 5s);  // far below the 30 s read limit
+  pool->Stop();
+  pool->Submit(Get(stalling.Url()), outcomes.Record());
+  pool.reset();
+  EXPECT_EQ(outcomes.Get(), Texts{});
+  EXPECT_FALSE(stalling.WaitForConnections(4, 0ms));  // the queued calls never went out
+}
 
-  testing::internal::CaptureStderr();
-  pool.Submit(GetOf(server.Url("/a")), [](sion::AsyncResponse) { throw std::runtime_error("completion failed"); });
-  pool.Submit(GetOf(server.Url("/b")), [](sion::AsyncResponse) { throw 42; });
-  pool.Submit(GetOf(server.Url("/c")), nullptr);
-  pool.Submit(GetOf("http://127.0.0.1:1/"), [&log](sion::AsyncResponse outcome) {
-    log.Add("refused status=" + outcome.resp.statusCode + " body=" + outcome.resp.StrBody() + " err=" + outcome.err);
+TEST(WorkerPool, StopWaitsForARunningCompletionUnlessCalledFromOne) {
+  ScriptedServer server(EchoWhenReleased);
+  server.Release();
+  std::atomic<int> stage{0};
+  sion::WorkerPool pool(2);
+  pool.Start();
+  pool.Submit(Get(server.Url()), [&](sion::AsyncResponse) {
+    stage = 1;
+    WaitUntil([&] { return stage.load() == 2; }, 20s);
+    stage = 3;
   });
-  pool.Submit(GetOf(server.Url("/d")), [&log](sion::AsyncResponse outcome) { log.Add("done " + outcome.resp.StrBody()); });
-  ASSERT_TRUE(log.WaitFor("done /d"));
+  ASSERT_TRUE(WaitUntil([&] { return stage.load() == 1; }));
+  auto start = Clock::now();
+  EXPECT_FALSE(pool.StopWithin(100ms));
+  pool.StopForUnload(true);  // the process is ending: no waiting at all
+  pool.StopForUnload(false);
+  EXPECT_LT(Clock::now() - start, 3s);
+  stage = 2;
   pool.Stop();
+  EXPECT_EQ(stage.load(), 3);
+
+  std::atomic<bool> stopped{false};
+  sion::WorkerPool inner(2);
+  inner.Start();
+  inner.Submit(Get(server.Url()), [&](sion::AsyncResponse) {
+    inner.Stop();
+    stopped = true;
+  });
+  EXPECT_TRUE(WaitUntil([&] { return stopped.load(); }));
+}
+
+TEST(WorkerPool, FailuresAndThrowingCompletionsLeaveTheWorkerRunning) {
+  ScriptedServer echo(EchoWhenReleased);
+  echo.Release();
+  ScriptedServer cut([](ScriptedServer::Connection& c) {
+    c.ReadRequest();
+    c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort");
+  });
+  Outcomes outcomes;
+  testing::internal::CaptureStderr();
+  {
+    sion::WorkerPool pool(1);  // one worker, which must survive all of this
+    pool.Start();
+    pool.Submit(Get(echo.Url("/a")), [](sion::AsyncResponse) { throw std::runtime_error("completion failed"); });
+    pool.Submit(Get(echo.Url("/b")), [](sion::AsyncResponse) { throw 42; });
+    pool.Submit(Get(echo.Url("/c")), nullptr);
+    pool.Submit(Get(cut.Url()), outcomes.Record());
+    pool.Submit(Get(echo.Url("/d")), outcomes.Record());
+    EXPECT_TRUE(outcomes.WaitFor(2));
+    EXPECT_THROW(pool.Submit(nullptr, outcomes.Record()), std::bad_function_call);
+  }
   const std::string errors = testing::internal::GetCapturedStderr();
   EXPECT_NE(errors.find("completion failed\n"), std::string::npos) << errors;
   EXPECT_NE(errors.find("未知异常\n"), std::string::npos) << errors;
   EXPECT_NE(errors.find("bad_function_call\n"), std::string::npos) << errors;
-
-  const auto events = log.Events();
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[0], "refused status= body= err=连接失败:\nHost:127.0.0.1\nIp:127.0.0.1\n错误码：111");
-  EXPECT_THROW(pool.Submit(nullptr, [](sion::AsyncResponse) {}), std::bad_function_call);
-}
-
-TEST(WorkerPool, StopCutsStalledRequestsAndDeliversNothingMore) {
-  ScriptedServer stalling([](ServerConnection& connection) {
-    connection.ReadRequest();
-    connection.HoldUntilReleased();
-  });
-  EventLog log;
-  auto pool = std::make_unique<sion::WorkerPool>();
-  pool->Start();
-  for (int i = 0; i < 3; ++i) {
-    pool->Submit(GetOf(stalling.Url()), [&log](sion::AsyncResponse) { log.Add("delivered"); });
-  }
-  ASSERT_TRUE(stalling.WaitForConnections(3));
-
-  // The default read limit is 30 s; Stop must not wait for it.
-  const auto start = std::chrono::steady_clock::now();
-  pool->Stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-  pool->Stop();  // a second Stop finds nothing to wait for
-  pool->Submit(GetOf(stalling.Url()), [&log](sion::AsyncResponse) { log.Add("delivered"); });
-  pool.reset();
-  stalling.Release();
-  EXPECT_EQ(log.Count("delivered"), 0u);
-  EXPECT_EQ(stalling.Connections(), 3u);
-}
-
-TEST(WorkerPool, StopFromACompletionFunctionDoesNotWaitForItself) {
-  ScriptedServer server(Echo);
-  EventLog log;
-  sion::WorkerPool pool(2);
-  pool.Start();
-  pool.Submit(GetOf(server.Url("/x")), [&](sion::AsyncResponse) {
-    pool.Stop();
-    log.Add("stopped");
-  });
-  EXPECT_TRUE(log.WaitFor("stopped"));
-}
-
-TEST(WorkerPool, StartsOnceAndStopsAtUnloadWithinABound) {
-  sion::WorkerPool pool;
-  ScriptedServer server(Echo);
-  EventLog log;
-  pool.Start();
-  EXPECT_THROW(pool.Start(), std::logic_error);
-  pool.Submit(GetOf(server.Url("/p")), [&log](sion::AsyncResponse outcome) { log.Add(outcome.resp.StrBody()); });
-  EXPECT_TRUE(log.WaitFor("/p"));
-
-  const auto start = std::chrono::steady_clock::now();
-  pool.StopForUnload(false);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
-  pool.StopForUnload(true);
-  pool.Stop();
+  // A failed request reaches its completion with an untouched reply: never a status that
+  // could pass for success.
+  EXPECT_EQ(outcomes.Get(), (Texts{"||", "200|/d|"}));
 }
 
 }  // namespace
