@@ -15,12 +15,16 @@ namespace {
 constexpr std::size_t kMaxSizeLineBytes = 4096;
 constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
 
-// Position of the first CR LF in raw[from, from + window), or kNotFound.
-std::size_t FindCrlf(const std::vector<char>& raw, std::size_t from, std::size_t window) {
-  std::size_t end = std::min(raw.size(), from + window);
-  for (std::size_t i = from; i + 1 < end; ++i) {
+// Position of the first CR LF in raw[from, from + window), or kNotFound. `scanned` bytes from
+// `from` on were searched before (a CR among them may end the line only with the next byte) and
+// is advanced to what this call searched.
+std::size_t FindCrlf(const std::vector<char>& raw, std::size_t from, std::size_t window, std::size_t& scanned) {
+  const std::size_t end = std::min(raw.size(), from + window);
+  const std::size_t start = from + (scanned > 0 ? scanned - 1 : 0);
+  for (std::size_t i = start; i + 1 < end; ++i) {
     if (raw[i] == '\r' && raw[i + 1] == '\n') return i;
   }
+  scanned = end > from ? end - from : 0;
   return kNotFound;
 }
 
@@ -54,13 +58,14 @@ bool ChunkedDecoder::Advance(const std::vector<char>& raw) {
     const std::size_t available = raw.size() > pos_ ? raw.size() - pos_ : 0;
     switch (state_) {
       case State::SizeLine: {
-        std::size_t eol = FindCrlf(raw, pos_, kMaxSizeLineBytes + 2);
+        std::size_t eol = FindCrlf(raw, pos_, kMaxSizeLineBytes + 2, lineScanned_);
         if (eol == kNotFound) {
           if (available > kMaxSizeLineBytes + 1) throw Error(messages::kChunkLineTooLong);
           return false;
         }
         std::size_t size = ParseChunkSize(raw.data() + pos_, eol - pos_);
         pos_ = eol + 2;
+        lineScanned_ = 0;
         if (size == 0) {
           state_ = State::Trailer;
         } else {
@@ -90,7 +95,7 @@ bool ChunkedDecoder::Advance(const std::vector<char>& raw) {
       case State::Trailer: {
         // Trailer fields are read past and dropped; an empty line ends the message.
         std::size_t budget = kMaxHeadBytes - trailerBytes_;
-        std::size_t eol = FindCrlf(raw, pos_, budget);
+        std::size_t eol = FindCrlf(raw, pos_, budget, lineScanned_);
         if (eol == kNotFound) {
           if (available >= budget) throw Error(messages::kChunkTrailerTooLarge);
           return false;
@@ -99,6 +104,7 @@ bool ChunkedDecoder::Advance(const std::vector<char>& raw) {
         if (trailerBytes_ > kMaxHeadBytes) throw Error(messages::kChunkTrailerTooLarge);
         bool emptyLine = eol == pos_;
         pos_ = eol + 2;
+        lineScanned_ = 0;
         if (emptyLine) state_ = State::Done;
         break;
       }

@@ -28,6 +28,9 @@ class ChunkedDecoder {
   std::size_t pos_ = 0;        // next unparsed byte of raw
   std::size_t remaining_ = 0;  // data bytes left in the current chunk
   std::size_t trailerBytes_ = 0;
+  // Bytes of the current line already searched for its end, so a line that arrives a byte at
+  // a time is scanned once, not once per byte.
+  std::size_t lineScanned_ = 0;
   std::vector<char> decoded_;
 };
 
