@@ -1,6 +1,8 @@
 #include "OverlayTransactionInbox.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <atomic>
 #include <charconv>
 #include <cstdio>
@@ -128,10 +130,17 @@ std::vector<OverlayTransaction> OverlayTransactionInbox::Collect(const fs::path&
     if (ec) continue;  // another watcher took it first
 
     // The name may have been reused by a writer between the look and the rename: answer what
-    // was actually taken, and hand back a request that turned out to be another game's (by a
-    // link, which unlike a rename never replaces a file that has appeared under the name since).
-    const ReadResult claimedRequest = ReadRequest(claimed);
-    if (claimedRequest.status == ReadStatus::Ok && claimedRequest.transaction.appId != appId) {
+    // was actually taken, and hand back a request that turned out to be another game's or could
+    // not be read (by a link, which unlike a rename never replaces a file that has appeared
+    // under the name since). On Windows another watcher that opened the file just before the
+    // rename can keep it unreadable for a moment: such a file is retried, never thrown away.
+    ReadResult claimedRequest = ReadRequest(claimed);
+    for (int attempt = 0; claimedRequest.status == ReadStatus::Gone && attempt < 50; ++attempt) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      claimedRequest = ReadRequest(claimed);
+    }
+    if (claimedRequest.status != ReadStatus::Malformed &&
+        (claimedRequest.status == ReadStatus::Gone || claimedRequest.transaction.appId != appId)) {
       fs::create_hard_link(claimed, file, ec);
       if (ec) {
         std::fprintf(stderr, "%scould not return transaction file %s, kept as %s\n", kLogPrefix,
