@@ -177,8 +177,15 @@ int RunProcess(const std::string& program, const std::vector<std::string>& args,
 
 void RequestStop(const Process& process, StopRequest request) {
   if (process.id == -1) return;
-  const DWORD group = GetProcessId(reinterpret_cast<HANDLE>(process.id));
-  GenerateConsoleCtrlEvent(request == StopRequest::Interrupt ? CTRL_C_EVENT : CTRL_BREAK_EVENT, group);
+  const DWORD id = GetProcessId(reinterpret_cast<HANDLE>(process.id));
+  GenerateConsoleCtrlEvent(request == StopRequest::Interrupt ? CTRL_C_EVENT : CTRL_BREAK_EVENT, id);
+  // The project's programs also take a stop request through a named event, for when they have
+  // no console in common with the caller.
+  const std::wstring name = L"Local\\zarn-stop-" + std::to_wstring(id);
+  if (const HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str())) {
+    SetEvent(event);
+    CloseHandle(event);
+  }
 }
 
 std::optional<int> WaitForExit(const Process& process, std::chrono::milliseconds timeout) {

@@ -9,7 +9,8 @@ namespace zarnmock {
 void IgnoreBrokenPipesOnThisThread();
 
 // Call once at program start, before any thread exists: stop requests (SIGINT and SIGTERM;
-// Ctrl+C, Ctrl+Break and closing the console on Windows) are then only taken by
+// Ctrl+C, Ctrl+Break, closing the console and the event "Local\zarn-stop-<process id>" on
+// Windows) are then only taken by
 // WaitForStopRequest instead of ending the process.
 void PrepareForStopRequests();
 // Blocks until a stop request arrives.

@@ -5,6 +5,8 @@
 #endif
 #include <windows.h>
 
+#include <string>
+
 namespace zarnmock {
 namespace {
 
@@ -29,7 +31,10 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 void IgnoreBrokenPipesOnThisThread() {}
 
 void PrepareForStopRequests() {
-  stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  // Console control events reach a program only from its own console; a named event
+  // "Local\zarn-stop-<process id>" lets a test or script without one ask it to stop as well.
+  const std::wstring name = L"Local\\zarn-stop-" + std::to_wstring(GetCurrentProcessId());
+  stopEvent = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
