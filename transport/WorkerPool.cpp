@@ -30,28 +30,31 @@ void Report(const char* text) {
 
 }  // namespace
 
-WorkerPool::WorkerPool(int workerCount)
-    : threadCount_(workerCount), maxBackgroundWorkers_(std::max(1, workerCount / 3)) {}
+WorkerPool::WorkerPool(int workerCount, ThreadLauncher launcher)
+    : threadCount_(workerCount), maxBackgroundWorkers_(std::max(1, workerCount / 3)), launcher_(std::move(launcher)) {}
 
 WorkerPool::~WorkerPool() { Stop(); }
 
-void WorkerPool::Start() {
+bool WorkerPool::Start() {
+  std::deque<Task> dropped;  // destroyed unlocked
   MutexLock lock(mutex_);
   if (started_) throw std::logic_error(messages::kPoolStartedTwice);
+  if (stop_) return false;
   started_ = true;
-  if (stop_) return;
-  try {
-    for (int index = 0; index < threadCount_; ++index) {
-      std::thread(&WorkerPool::Worker, this, index).detach();
-      liveWorkers_.insert(index);
-    }
-  } catch (...) {
-    // A half-started pool would look started and never run: undo it, so the caller can report
-    // the failure and nothing is sent behind its back.
-    std::deque<Task> dropped = RequestStop();
+  for (int index = 0; index < threadCount_; ++index) {
+    // Counted before it runs, so a worker that ends at once is not missed by the wait below.
+    liveWorkers_.insert(index);
+    if (launcher_([this, index] { Worker(index); })) continue;
+    liveWorkers_.erase(index);
+    // A half-started pool would look started and never run all its lanes: end the workers
+    // made so far and go back to the state before the call, so a later start can try again.
+    dropped = RequestStop();
     WaitForWorkers(lock, nullptr);
-    throw;
+    stop_.store(false);
+    started_ = false;
+    return false;
   }
+  return true;
 }
 
 void WorkerPool::Submit(std::function<Request()> maker, std::function<void(AsyncResponse)> completion, Lane lane) {
@@ -62,6 +65,17 @@ void WorkerPool::Submit(std::function<Request()> maker, std::function<void(Async
     if (stop_) return;
     Task task{std::move(request), std::move(completion), lane, std::chrono::steady_clock::now()};
     (lane == Lane::Game ? gameQueue_ : backgroundQueue_).push_back(std::move(task));
+  }
+  changed_.NotifyAll();
+}
+
+void WorkerPool::SubmitAt(std::chrono::steady_clock::time_point notBefore, std::function<Request()> maker,
+                          std::function<void(AsyncResponse)> completion, Lane lane) {
+  Request request = maker();
+  {
+    MutexLock lock(mutex_);
+    if (stop_) return;
+    delayed_.emplace(notBefore, Task{std::move(request), std::move(completion), lane, notBefore});
   }
   changed_.NotifyAll();
 }
@@ -98,6 +112,8 @@ std::deque<WorkerPool::Task> WorkerPool::RequestStop() {
   dropped.swap(gameQueue_);
   for (Task& task : backgroundQueue_) dropped.push_back(std::move(task));
   backgroundQueue_.clear();
+  for (auto& [due, task] : delayed_) dropped.push_back(std::move(task));
+  delayed_.clear();
   changed_.NotifyAll();
   return dropped;
 }
@@ -135,6 +151,16 @@ bool WorkerPool::HasRunnableTask() const {
   return !gameQueue_.empty() || (!backgroundQueue_.empty() && backgroundBusy_ < maxBackgroundWorkers_);
 }
 
+std::chrono::steady_clock::time_point WorkerPool::ReleaseDueTasks() {
+  const auto now = std::chrono::steady_clock::now();
+  while (!delayed_.empty() && delayed_.begin()->first <= now) {
+    Task task = std::move(delayed_.begin()->second);
+    delayed_.erase(delayed_.begin());
+    (task.lane == Lane::Game ? gameQueue_ : backgroundQueue_).push_back(std::move(task));
+  }
+  return delayed_.empty() ? std::chrono::steady_clock::time_point::max() : delayed_.begin()->first;
+}
+
 WorkerPool::Task WorkerPool::TakeTask() {
   std::deque<Task>& queue = gameQueue_.empty() ? backgroundQueue_ : gameQueue_;
   Task task = std::move(queue.front());
@@ -155,10 +181,19 @@ void WorkerPool::RunTasks() {
     Task task;
     {
       MutexLock lock(mutex_);
-      changed_.Wait(lock, [this] {
-        mutex_.AssertHeld();
-        return stop_.load() || HasRunnableTask();
-      });
+      for (;;) {
+        const auto nextDue = ReleaseDueTasks();
+        if (stop_ || HasRunnableTask()) break;
+        const auto ready = [this] {
+          mutex_.AssertHeld();
+          return stop_.load() || HasRunnableTask();
+        };
+        if (nextDue == std::chrono::steady_clock::time_point::max()) {
+          changed_.Wait(lock, ready);
+        } else {
+          changed_.WaitUntil(lock, nextDue, ready);
+        }
+      }
       if (stop_) return;
       task = TakeTask();
     }

@@ -21,10 +21,12 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 
 #include "platform/Mutex.h"
+#include "transport/ThreadLauncher.h"
 #include "transport/Request.h"
 #include "transport/Response.h"
 
@@ -42,15 +44,16 @@ class WorkerPool {
  public:
   static constexpr int kDefaultThreadCount = 6;
 
-  explicit WorkerPool(int workerCount = kDefaultThreadCount);
+  explicit WorkerPool(int workerCount = kDefaultThreadCount, ThreadLauncher launcher = DefaultThreadLauncher());
   ~WorkerPool();  // Stop()
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
 
-  // Creates the workers. A second call throws std::logic_error("一个线程池实例只能start一次").
-  // When a thread cannot be created the error propagates and the pool is stopped again: no
-  // worker is left running and nothing is queued.
-  void Start() EXCLUDES(mutex_);
+  // Creates the workers; true when all of them run. A second call after a successful one throws
+  // std::logic_error("一个线程池实例只能start一次"). When a thread cannot be created the workers
+  // already made are ended and the pool is as before the call, so Start may be tried again;
+  // tasks queued before it are dropped.
+  bool Start() EXCLUDES(mutex_);
 
   // Runs `maker` on the calling thread and queues the request it returns; `completion` is
   // called exactly once on a worker with the outcome, unless the pool stops first. Requests
@@ -58,6 +61,10 @@ class WorkerPool {
   // std::bad_function_call; exceptions from `maker` propagate to the caller.
   void Submit(std::function<Request()> maker, std::function<void(AsyncResponse)> completion,
               Lane lane = Lane::Game) EXCLUDES(mutex_);
+  // As Submit, but the request is not sent before `notBefore` (a retry's back-off); its time
+  // limit counts from then. Dropped like any queued task when the pool stops first.
+  void SubmitAt(std::chrono::steady_clock::time_point notBefore, std::function<Request()> maker,
+                std::function<void(AsyncResponse)> completion, Lane lane) EXCLUDES(mutex_);
 
   // Ends the workers and waits until every one has ended: idle ones at once, busy ones after
   // their request is cut short and any completion already running has returned. Queued tasks
@@ -85,6 +92,8 @@ class WorkerPool {
   void RunTasks() EXCLUDES(mutex_);
   void RunTask(Task& task);
   bool HasRunnableTask() const REQUIRES(mutex_);
+  // Moves the delayed tasks whose time has come into their lanes; returns when the next is due.
+  std::chrono::steady_clock::time_point ReleaseDueTasks() REQUIRES(mutex_);
   Task TakeTask() REQUIRES(mutex_);
   // Raises the stop flag and takes the queued tasks out (the caller destroys them unlocked).
   std::deque<Task> RequestStop() REQUIRES(mutex_);
@@ -99,6 +108,8 @@ class WorkerPool {
   zarnplatform::CondVar changed_;  // a queue changed, stop requested, or a worker ended
   std::deque<Task> gameQueue_ GUARDED_BY(mutex_);
   std::deque<Task> backgroundQueue_ GUARDED_BY(mutex_);
+  std::multimap<std::chrono::steady_clock::time_point, Task> delayed_ GUARDED_BY(mutex_);
+  const ThreadLauncher launcher_;
   int backgroundBusy_ GUARDED_BY(mutex_) = 0;
   std::set<int> liveWorkers_ GUARDED_BY(mutex_);
   bool started_ GUARDED_BY(mutex_) = false;
