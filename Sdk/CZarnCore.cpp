@@ -36,7 +36,12 @@ void CZarnCore::InitSdk(const std::string& appId, const std::string& appKey, con
       // A repeated Init (the first start-up reply failed or is still outstanding) reuses the
       // running workers instead of starting them twice.
       if (!poolStarted_) {
-        c_.pool.Start();
+        if (!c_.pool.Start()) {
+          lock.Unlock();
+          LOG(ERROR) << "Worker Threads Could Not Start.";
+          Report(callback, results::kSteamInitFailure);
+          return;
+        }
         poolStarted_ = true;
       }
       c_.track.Init();
@@ -97,7 +102,7 @@ void CZarnCore::LoginSteam(const GameCallback& callback) {
     Report(callback, results::kNotInit);
     return;
   }
-  c_.steam.LoginSteam(callback);
+  c_.steam.LoginSteam(c_.session.LoginGeneration(), callback);
 }
 
 void CZarnCore::CallPay(const std::string& productId, const std::string& extInfo, const GameCallback& callback) {

@@ -52,7 +52,8 @@ int32_t EnvelopeCode(const reply::Json& envelope) {
 HttpResp DecodeReply(const sion::AsyncResponse& response) {
   HttpResp out;
   const std::string& statusText = response.resp.statusCode;
-  if (HttpStatus(statusText) != 200) {
+  out.httpStatus = HttpStatus(statusText);
+  if (out.httpStatus != 200) {
     out.code = results::kHttpFailureCode;
     out.msg = HttpFailureMessage(statusText, response.err);
     return out;
@@ -67,6 +68,9 @@ HttpResp DecodeReply(const sion::AsyncResponse& response) {
     if (!reply::NestingWithin(body, reply::kMaxDepth)) {
       throw std::length_error("reply nested deeper than " + std::to_string(reply::kMaxDepth) + " levels");
     }
+    // The JSON library reads a raw zero byte as the end of its input, so it would pass over
+    // whatever follows; JSON text never holds one outside an escape.
+    if (body.find('\0') != std::string::npos) throw std::invalid_argument("reply holds a zero byte");
     const reply::Json envelope = reply::Json::parse(body);
     out.code = EnvelopeCode(envelope);
     if (envelope.contains("msg")) {
@@ -76,13 +80,14 @@ HttpResp DecodeReply(const sion::AsyncResponse& response) {
     }
     out.data = Utf8ToWide(body);
   } catch (const std::exception& e) {
-    out = HttpResp{results::kBadReplyCode, Utf8ToWide(e.what()), std::wstring()};
+    out = HttpResp{results::kBadReplyCode, Utf8ToWide(e.what()), std::wstring(), out.httpStatus};
   }
   return out;
 }
 
 void CZarnHttp::PostCallback(const std::string& url, const std::string& data, HttpCallback callback,
-                             const sion::Header* header, sion::Lane lane) {
+                             const sion::Header* header, sion::Lane lane,
+                             std::optional<std::chrono::steady_clock::time_point> notBefore) {
   sion::Header defaultHeader;
   if (header == nullptr) {
     defaultHeader.Add("content-type", "application/x-www-form-urlencoded");
@@ -98,18 +103,21 @@ void CZarnHttp::PostCallback(const std::string& url, const std::string& data, Ht
     if (callback) callback(DecodeReply(response));
   };
   // The maker runs inside Submit on this thread, so borrowing `header` is safe.
-  pool_.Submit(
-      [&url, &data, header]() {
-        sion::Request request;
-        request.SetUrl(url).SetBody(data).SetHeader(*header).SetMethod(sion::Method::Post);
-        return request;
-      },
-      std::move(completion), lane);
+  auto maker = [&url, &data, header]() {
+    sion::Request request;
+    request.SetUrl(url).SetBody(data).SetHeader(*header).SetMethod(sion::Method::Post);
+    return request;
+  };
+  if (notBefore) {
+    pool_.SubmitAt(*notBefore, std::move(maker), std::move(completion), lane);
+  } else {
+    pool_.Submit(std::move(maker), std::move(completion), lane);
+  }
 }
 
 void CZarnHttp::Post(OutgoingRequest request, HttpCallback done) {
   PostCallback(request.url, request.body, std::move(done), request.header.Fields().empty() ? nullptr : &request.header,
-               request.lane);
+               request.lane, request.notBefore);
 }
 
 }  // namespace ZarnSdk

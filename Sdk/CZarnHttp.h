@@ -2,6 +2,8 @@
 // pool and decodes the server's reply envelope into an HttpResp. Holds no state of its own.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 #include "Sdk/HttpResp.h"
@@ -24,7 +26,8 @@ class CZarnHttp final : public RequestPoster {
   // header null: the one field "content-type: application/x-www-form-urlencoded". The list
   // only has to live until PostCallback returns.
   void PostCallback(const std::string& url, const std::string& data, HttpCallback callback,
-                    const sion::Header* header = nullptr, sion::Lane lane = sion::Lane::Game);
+                    const sion::Header* header = nullptr, sion::Lane lane = sion::Lane::Game,
+                    std::optional<std::chrono::steady_clock::time_point> notBefore = std::nullopt);
 
   void Post(OutgoingRequest request, HttpCallback done) override;
 

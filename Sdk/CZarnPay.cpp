@@ -1,6 +1,7 @@
 #include "Sdk/CZarnPay.h"
 
 #include <utility>
+#include <vector>
 
 #include "Sdk/Encoding.h"
 #include "Sdk/ReplyReader.h"
@@ -19,9 +20,9 @@ constexpr const char kLogProductNotFound[] = "Not Found Product\xA3\xBA";
 // "Not Found Steam Order：" (full-width colon)
 constexpr const char kLogSteamOrderNotFound[] = "Not Found Steam Order\xA3\xBA";
 constexpr const char kLogEarlyReportMatched[] = "Steam Report Kept For Order, Notify Now:";
-// Reports kept while creations are pending; more than this many unknown ids at once is not a
-// race but a flood, and is dropped.
-constexpr std::size_t kMaxEarlyReports = 64;
+// Kept reports are bounded by age; this bound only guards memory against a flood of reports
+// for ids no order will ever have.
+constexpr std::size_t kMaxEarlyReports = 10000;
 
 // The members of a create-order reply, or nothing when the reply is not what an order needs:
 // members of other types, no "extInfo" object, or no Steam order id (such an order could never
@@ -70,15 +71,18 @@ std::string PaymentData(const OrderInfo& order, int32_t status) {
 // ---------------------------------------------------------------------------- order creation
 
 void CZarnPay::CreateOrder(const std::string& productId, const std::string& extInfo, const GameCallback& callback) {
+  // The buyer is whoever is logged in now, whatever happens before the order is created.
+  const PlayerState buyer = session_.Player();
   if (catalogue_.Loaded()) {
-    ContinueOrder(productId, extInfo, callback);
+    ContinueOrder(productId, extInfo, buyer, callback);
     return;
   }
-  catalogue_.Load([this, productId, extInfo, callback]() { ContinueOrder(productId, extInfo, callback); },
+  catalogue_.Load([this, productId, extInfo, buyer, callback]() { ContinueOrder(productId, extInfo, buyer, callback); },
                   [callback](HttpResp reply) { callback(reply.code, L"Query Product Failure, " + reply.msg, reply.data); });
 }
 
-void CZarnPay::ContinueOrder(const std::string& productId, const std::string& extInfo, const GameCallback& callback) {
+void CZarnPay::ContinueOrder(const std::string& productId, const std::string& extInfo, const PlayerState& buyer,
+                             const GameCallback& callback) {
   std::optional<ProductInfo> product = catalogue_.Find(productId);
   if (!product) {
     LOG(WARNING) << kLogProductNotFound << productId;
@@ -86,117 +90,192 @@ void CZarnPay::ContinueOrder(const std::string& productId, const std::string& ex
     return;
   }
 
-  const PlayerState player = session_.Player();
   CreateOrderParams params;
   params.productId = productId;
-  params.userId = player.userId;
-  params.serverId = player.serverId;
-  params.gameUserId = player.gameUserId;
-  params.nickName = player.nickName;
+  params.userId = buyer.userId;
+  params.serverId = buyer.serverId;
+  params.gameUserId = buyer.gameUserId;
+  params.nickName = buyer.nickName;
   params.orderAmountMicros = "0";
   params.collectionInfo = CompactJson(Json{{"deviceId", track_.DeviceId()}, {"resolution", track_.Resolution()}});
   params.currencyCode = "";
   params.extInfo = extInfo;
+  OrderInfo draft;
+  draft.product = std::move(*product);
+  draft.callback = callback;
+  draft.extInfo = extInfo;
+  draft.buyer = buyer;
   {
     MutexLock lock(mutex_);
     ++ordersInFlight_;
   }
-  api_.PostCreateOrder(params, [this, product = std::move(*product), extInfo, callback](HttpResp reply) {
-    HandleCreateOrderReply(reply, product, extInfo, callback);
+  api_.PostCreateOrder(params, [this, draft = std::move(draft)](HttpResp reply) mutable {
+    HandleCreateOrderReply(reply, std::move(draft));
   });
 }
 
-void CZarnPay::HandleCreateOrderReply(const HttpResp& reply, const ProductInfo& product, const std::string& extInfo,
-                                      const GameCallback& callback) {
+void CZarnPay::HandleCreateOrderReply(const HttpResp& reply, OrderInfo draft) {
   std::optional<OrderInfo> order;
   if (reply.code == 200) {
     order = ParseOrderReply(WideToUtf8(reply.data));
     if (order) {
-      order->product = product;
-      order->callback = callback;
-      order->extInfo = extInfo;
+      order->product = draft.product;
+      order->callback = draft.callback;
+      order->extInfo = draft.extInfo;
+      order->buyer = draft.buyer;
     }
   }
-  const std::optional<std::string> earlyReport = FinishOrderCreation(order);
+  const Stored stored = FinishOrderCreation(order);
+  if (stored.displaced) {
+    LOG(ERROR) << "Steam Order Id Reused By A New Order, Older Order Failed:" << stored.displaced->steamOrderId
+               << ",OrderId:" << stored.displaced->orderId;
+    const SdkResult& failure = results::kServerJsonParseError;
+    stored.displaced->callback(failure.code, failure.message, Utf8ToWide(PaymentData(*stored.displaced, 0)));
+  }
   if (reply.code != 200) {
-    callback(reply.code, reply.msg, reply.data);
+    draft.callback(reply.code, reply.msg, reply.data);
     return;
   }
   if (!order) {
-    Report(callback, results::kServerJsonParseError);
+    Report(draft.callback, results::kServerJsonParseError);
     return;
   }
   LOG(INFO) << "Save SteamOrderId:" << order->steamOrderId << ",OrderId:" << order->orderId;
-  if (earlyReport) {
+  if (stored.earlyReport) {
     LOG(INFO) << kLogEarlyReportMatched << order->steamOrderId;
-    PayResult(*earlyReport, order->steamOrderId);
+    HandleSteamReport(*stored.earlyReport, order->steamOrderId);
   }
 }
 
-std::optional<std::string> CZarnPay::FinishOrderCreation(const std::optional<OrderInfo>& order) {
-  std::optional<std::string> earlyReport;
+CZarnPay::Stored CZarnPay::FinishOrderCreation(const std::optional<OrderInfo>& order) {
+  Stored stored;
   MutexLock lock(mutex_);
   if (ordersInFlight_ > 0) --ordersInFlight_;
   if (order) {
-    orders_[order->steamOrderId] = *order;
+    OrderEntry& entry = orders_[order->steamOrderId];
+    // An order that already heard Steam, or whose result is on its way, gets its one callback
+    // from that; only one still waiting would never hear anything.
+    if (entry.serial != 0 && entry.stage == OrderStage::AwaitingSteam) stored.displaced = std::move(entry.order);
+    entry = OrderEntry{*order, OrderStage::AwaitingSteam, ++nextSerial_};
     const auto early = earlyReports_.find(order->steamOrderId);
     if (early != earlyReports_.end()) {
-      earlyReport = early->second;
+      stored.earlyReport = early->second.authorized;
       earlyReports_.erase(early);
     }
   }
   // With no creation pending, a kept report can belong to no order any more.
   if (ordersInFlight_ == 0) earlyReports_.clear();
-  return earlyReport;
+  return stored;
+}
+
+void CZarnPay::KeepEarlyReport(const std::string& steamOrderId, const std::string& authorized) {
+  const auto now = std::chrono::steady_clock::now();
+  for (auto it = earlyReports_.begin(); it != earlyReports_.end();) {
+    if (now - it->second.arrived < kEarlyReportLifetime) {
+      ++it;
+      continue;
+    }
+    LOG(WARNING) << "Kept Steam Report Expired, No Order Came:" << it->first;
+    it = earlyReports_.erase(it);
+  }
+  if (earlyReports_.size() >= kMaxEarlyReports && earlyReports_.count(steamOrderId) == 0) {
+    LOG(WARNING) << "Too Many Kept Steam Reports, Dropped:" << steamOrderId;
+    return;
+  }
+  earlyReports_[steamOrderId] = KeptReport{authorized, now};
 }
 
 // ---------------------------------------------------------------------------- payment result
 
-void CZarnPay::PayResult(const std::string& authorized, const std::string& steamOrderId) {
-  std::optional<OrderInfo> order;
+void CZarnPay::PayResult(uint32_t appId, const std::string& authorized, const std::string& steamOrderId) {
+  const std::string ownAppId = session_.Global().steamAppId;
+  if (!ownAppId.empty() && ownAppId != std::to_string(appId)) {
+    LOG(WARNING) << "Steam Report For Another App Ignored, AppID:" << appId << ", SteamOrderID:" << steamOrderId;
+    return;
+  }
+  HandleSteamReport(authorized, steamOrderId);
+}
+
+void CZarnPay::HandleSteamReport(const std::string& authorized, const std::string& steamOrderId) {
+  PayResultSend send{steamOrderId, authorized, {}, 0, true, 0};
   {
     MutexLock lock(mutex_);
     const auto it = orders_.find(steamOrderId);
-    if (it != orders_.end()) {
-      order = it->second;
-    } else if (ordersInFlight_ > 0 && earlyReports_.size() < kMaxEarlyReports) {
-      earlyReports_[steamOrderId] = authorized;
+    if (it == orders_.end()) {
+      if (ordersInFlight_ > 0) KeepEarlyReport(steamOrderId, authorized);
+      lock.Unlock();
+      LOG(WARNING) << kLogSteamOrderNotFound << steamOrderId;
+      return;
     }
+    OrderEntry& entry = it->second;
+    if (entry.stage == OrderStage::Notifying) {
+      lock.Unlock();
+      LOG(WARNING) << "Steam Report Repeated While Its Result Is Being Sent:" << steamOrderId;
+      return;
+    }
+    // A settled order was called back already: the server hears the report again, the game not.
+    send.toGame = entry.stage == OrderStage::AwaitingSteam;
+    entry.stage = OrderStage::Notifying;
+    send.order = entry.order;
+    send.serial = entry.serial;
   }
-  if (!order) {
-    LOG(WARNING) << kLogSteamOrderNotFound << steamOrderId;
-    return;
-  }
-
-  const PlayerState player = session_.Player();
-  PayResultParams params;
-  params.channelPayType = "";
-  params.userId = player.userId;
-  params.orderId = order->orderId;
-  params.extVerifyInfo = CompactJson(Json{{"steamOrderId", steamOrderId}});
-  params.payAmountMicros = authorized == "1" ? std::to_string(order->defaultAmountMicro) : "0";
-  params.serverId = player.serverId;
-  params.gameUserId = player.gameUserId;
-  params.status = authorized;
-  params.trxId = "";
-  params.trxToken = "";
-  params.channelProductId = order->product.channelProductId;
-  api_.PostPayResult(params, [this, steamOrderId, order = std::move(*order)](HttpResp reply) {
-    HandlePayResultReply(reply, steamOrderId, order);
-  });
+  if (!send.toGame) LOG(WARNING) << "Steam Report For A Settled Order, Server Told Again:" << steamOrderId;
+  SendPayResult(std::move(send));
 }
 
-void CZarnPay::HandlePayResultReply(const HttpResp& reply, const std::string& steamOrderId, const OrderInfo& order) {
-  const int32_t status = PayStatus(WideToUtf8(reply.data));
-  if (reply.code == 200 && status == 1) {
-    {
-      MutexLock lock(mutex_);
-      orders_.erase(steamOrderId);
-    }
-    LOG(INFO) << "Notify Pay Result Success, Remove Order Map:" << steamOrderId;
+void CZarnPay::SendPayResult(PayResultSend send) {
+  const OrderInfo& order = send.order;
+  PayResultParams params;
+  params.channelPayType = "";
+  params.userId = order.buyer.userId;
+  params.orderId = order.orderId;
+  params.extVerifyInfo = CompactJson(Json{{"steamOrderId", send.steamOrderId}});
+  params.payAmountMicros = send.authorized == "1" ? std::to_string(order.defaultAmountMicro) : "0";
+  params.serverId = order.buyer.serverId;
+  params.gameUserId = order.buyer.gameUserId;
+  params.status = send.authorized;
+  params.trxId = "";
+  params.trxToken = "";
+  params.channelProductId = order.product.channelProductId;
+  std::optional<std::chrono::steady_clock::time_point> notBefore;
+  if (send.attempt > 0) notBefore = std::chrono::steady_clock::now() + firstRetryDelay_ * (1 << (send.attempt - 1));
+  api_.PostPayResult(
+      params, [this, send = std::move(send)](HttpResp reply) mutable { HandlePayResultReply(reply, std::move(send)); },
+      notBefore);
+}
+
+void CZarnPay::HandlePayResultReply(const HttpResp& reply, PayResultSend send) {
+  // No reply, or the server failed: the player may have paid, so the server must hear of it.
+  const bool serverMissedIt =
+      reply.code == results::kHttpFailureCode && (reply.httpStatus == 0 || reply.httpStatus >= 500);
+  if (serverMissedIt && send.attempt + 1 < kPayResultAttempts) {
+    ++send.attempt;
+    LOG(WARNING) << "Notify Pay Result Failed, Try " << send.attempt + 1 << ":" << send.steamOrderId << ","
+                 << WideToUtf8(reply.msg);
+    SendPayResult(std::move(send));
+    return;
   }
-  const std::string data = PaymentData(order, status);
-  order.callback(reply.code, reply.msg, Utf8ToWide(data));
+  const int32_t status = PayStatus(WideToUtf8(reply.data));
+  const bool paid = reply.code == 200 && status == 1;
+  {
+    MutexLock lock(mutex_);
+    const auto it = orders_.find(send.steamOrderId);
+    // A later order under the same Steam order id is not this one's to settle.
+    if (it != orders_.end() && it->second.serial == send.serial) {
+      if (paid) {
+        orders_.erase(it);
+      } else {
+        it->second.stage = OrderStage::Settled;
+      }
+    }
+  }
+  if (paid) LOG(INFO) << "Notify Pay Result Success, Remove Order Map:" << send.steamOrderId;
+  const std::string data = PaymentData(send.order, status);
+  if (!send.toGame) {
+    LOG(INFO) << "Pay Result Sent Again, Data:" << data;
+    return;
+  }
+  send.order.callback(reply.code, reply.msg, Utf8ToWide(data));
   LOG(INFO) << "Notify Pay Result Callback , Data:" << data;
 }
 

@@ -1,5 +1,10 @@
 // Payment: the product catalogue, order creation and the payment result notification.
 //
+// Every CallPay that creates an order hears back exactly once: a failed creation, or the
+// payment result after Steam reported the player's decision. An order remembers its buyer as
+// the game described them at CallPay, so a Logout or another login meanwhile cannot credit
+// the purchase to someone else.
+//
 // Threads: the game's threads (queries, CallPay), HTTP workers (every reply handler) and the
 // Steam callback pump (PayResult, entered while the Steam port holds its lock, so PayResult
 // only looks the order up and posts a request: it never calls the game and never blocks).
@@ -9,6 +14,7 @@
 // its own lock; the two are never held together.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -36,12 +42,16 @@ struct OrderInfo {
   std::string extInfo;
   std::string steamOrderId;
   std::string steamTransId;
+  PlayerState buyer;  // the player when CallPay was made
 };
 
 class CZarnPay {
  public:
-  CZarnPay(ZarnApi& api, const SessionState& session, const CZarnTrack& track)
-      : api_(api), session_(session), track_(track), catalogue_(api) {}
+  // `firstRetryDelay`: the wait before the payment result is sent again; it doubles with each
+  // further attempt.
+  CZarnPay(ZarnApi& api, const SessionState& session, const CZarnTrack& track,
+           std::chrono::milliseconds firstRetryDelay = kFirstRetryDelay)
+      : api_(api), session_(session), track_(track), catalogue_(api), firstRetryDelay_(firstRetryDelay) {}
 
   ProductCatalogue& Catalogue() { return catalogue_; }
 
@@ -52,34 +62,74 @@ class CZarnPay {
   // Called by the core's CallPay on the game's thread. callback hears a failure to create the
   // order, or later the payment result; never a successful creation.
   void CreateOrder(const std::string& productId, const std::string& extInfo, const GameCallback& callback);
-  // Called on the Steam callback pump with the authorisation flag ("1" authorised) and the Steam
-  // order id as decimal text. A report that finds no order while a creation is pending is kept
-  // and handled by the worker that stores its order (Steam may be quicker than the creation
-  // reply); with no creation pending it is dropped.
-  void PayResult(const std::string& authorized, const std::string& steamOrderId) EXCLUDES(mutex_);
+  // Called on the Steam callback pump with Steam's application id, the authorisation flag ("1"
+  // authorised) and the Steam order id as decimal text. Reports for another application are
+  // ignored. A report that finds no order while a creation is pending is kept (for at most
+  // kEarlyReportLifetime) and handled by the worker that stores its order, as Steam may be
+  // quicker than the creation reply; with no creation pending it is dropped. A report for an
+  // order whose result is being sent is ignored; one for a settled order tells the server again
+  // but never the game.
+  void PayResult(uint32_t appId, const std::string& authorized, const std::string& steamOrderId) EXCLUDES(mutex_);
+
+  static constexpr std::chrono::minutes kEarlyReportLifetime{5};
+  // The payment result is sent this often at most when the server cannot be reached or fails
+  // (5xx), with a back-off doubling from the first retry's delay: 2 + 4 + 8 s by default.
+  static constexpr int kPayResultAttempts = 4;
+  static constexpr std::chrono::milliseconds kFirstRetryDelay{2000};
 
  private:
-  void ContinueOrder(const std::string& productId, const std::string& extInfo, const GameCallback& callback)
-      EXCLUDES(mutex_);
-  void HandleCreateOrderReply(const HttpResp& reply, const ProductInfo& product, const std::string& extInfo,
-                              const GameCallback& callback) EXCLUDES(mutex_);
+  enum class OrderStage {
+    AwaitingSteam,  // created; Steam has not reported the player's decision
+    Notifying,      // the payment result is on its way to the server
+    Settled,        // the game has heard the result; the server did not confirm a payment
+  };
+  struct OrderEntry {
+    OrderInfo order;
+    OrderStage stage = OrderStage::AwaitingSteam;
+    uint64_t serial = 0;  // tells an order from a later one under the same Steam order id
+  };
+  struct KeptReport {
+    std::string authorized;
+    std::chrono::steady_clock::time_point arrived;
+  };
+  // One sending of a payment result; `toGame` when its outcome is the game's callback.
+  struct PayResultSend {
+    std::string steamOrderId;
+    std::string authorized;
+    OrderInfo order;
+    uint64_t serial = 0;
+    bool toGame = true;
+    int attempt = 0;
+  };
+
+  void ContinueOrder(const std::string& productId, const std::string& extInfo, const PlayerState& buyer,
+                     const GameCallback& callback) EXCLUDES(mutex_);
+  void HandleCreateOrderReply(const HttpResp& reply, OrderInfo draft) EXCLUDES(mutex_);
   // Stores a created order (if any) and ends one pending creation; hands back a Steam report
-  // that arrived for that order before it was stored.
-  std::optional<std::string> FinishOrderCreation(const std::optional<OrderInfo>& order) EXCLUDES(mutex_);
-  void HandlePayResultReply(const HttpResp& reply, const std::string& steamOrderId, const OrderInfo& order)
-      EXCLUDES(mutex_);
+  // that arrived for that order before it was stored, and an older order of the same Steam
+  // order id that was still waiting for Steam (it can never be told apart any more).
+  struct Stored {
+    std::optional<std::string> earlyReport;
+    std::optional<OrderInfo> displaced;
+  };
+  Stored FinishOrderCreation(const std::optional<OrderInfo>& order) EXCLUDES(mutex_);
+  void HandleSteamReport(const std::string& authorized, const std::string& steamOrderId) EXCLUDES(mutex_);
+  void KeepEarlyReport(const std::string& steamOrderId, const std::string& authorized) REQUIRES(mutex_);
+  void SendPayResult(PayResultSend send) EXCLUDES(mutex_);
+  void HandlePayResultReply(const HttpResp& reply, PayResultSend send) EXCLUDES(mutex_);
 
   ZarnApi& api_;
   const SessionState& session_;
   const CZarnTrack& track_;
   ProductCatalogue catalogue_;
+  const std::chrono::milliseconds firstRetryDelay_;
 
   zarnplatform::Mutex mutex_;
-  std::unordered_map<std::string, OrderInfo> orders_ GUARDED_BY(mutex_);
+  std::unordered_map<std::string, OrderEntry> orders_ GUARDED_BY(mutex_);  // by Steam order id
+  uint64_t nextSerial_ GUARDED_BY(mutex_) = 0;
   int ordersInFlight_ GUARDED_BY(mutex_) = 0;
-  // Steam reports (order id -> authorisation flag) that found no order while a creation was
-  // pending.
-  std::unordered_map<std::string, std::string> earlyReports_ GUARDED_BY(mutex_);
+  // Steam reports that found no order while a creation was pending, by Steam order id.
+  std::unordered_map<std::string, KeptReport> earlyReports_ GUARDED_BY(mutex_);
 };
 
 }  // namespace ZarnSdk

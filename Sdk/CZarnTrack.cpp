@@ -12,6 +12,7 @@
 #include "Sdk/EventRules.h"
 #include "Sdk/ZarnLog.h"
 #include "Sdk/ZarnUtils.h"
+#include "platform/Platform.h"
 
 namespace ZarnSdk {
 namespace {
@@ -21,11 +22,6 @@ using zarnplatform::MutexLock;
 constexpr const char* kUnknown = "_unknown";
 
 std::string ValueOrUnknown(const std::string& text) { return text.empty() ? std::string(kUnknown) : text; }
-
-int64_t NowMillis() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
@@ -136,7 +132,7 @@ void CZarnTrack::PostEvent(const std::string& name, const std::string& params, d
     envelope["gameUserId"] = std::move(s.gameUserId);
     envelope["sdkVersion"] = std::move(s.sdkVersion);
     envelope["sdkType"] = std::move(s.sdkType);
-    envelope["sdkTime"] = NowMillis();
+    envelope["sdkTime"] = zarnplatform::WallClockMillis();  // read in milliseconds: no overflow in 2262
     // The counter advances before any check: a rejected-looking event still uses a number.
     envelope["eventOrder"] = GetEventOrder();
     envelope["event"] = EventRules::GetEventName(name);

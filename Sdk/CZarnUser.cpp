@@ -37,18 +37,28 @@ std::optional<LoginReply> ParseLoginReply(const std::string& text) {
 
 }  // namespace
 
-void CZarnUser::Login(const std::string& steamId, const std::string& ticketHex, const GameCallback& callback) {
-  api_.PostLogin(steamId, ticketHex, [this, steamId, callback](HttpResp resp) { HandleLoginReply(resp, steamId, callback); });
+void CZarnUser::Login(const std::string& steamId, const std::string& ticketHex, uint64_t generation,
+                      const GameCallback& callback) {
+  api_.PostLogin(steamId, ticketHex, [this, steamId, generation, callback](HttpResp resp) {
+    HandleLoginReply(resp, steamId, generation, callback);
+  });
 }
 
-void CZarnUser::HandleLoginReply(const HttpResp& resp, const std::string& steamId, const GameCallback& callback) {
+void CZarnUser::HandleLoginReply(const HttpResp& resp, const std::string& steamId, uint64_t generation,
+                                 const GameCallback& callback) {
   if (resp.code == 200) {
     const std::optional<LoginReply> parsed = ParseLoginReply(WideToUtf8(resp.data));
     if (!parsed) {
       Report(callback, results::kServerJsonParseError);
       return;
     }
-    session_.StoreLogin(parsed->token, parsed->userId);
+    // The game logged out while this login was under way: the player stays logged out, and the
+    // game still hears what the server said.
+    if (!session_.StoreLogin(generation, parsed->token, parsed->userId, steamId)) {
+      LOG(WARNING) << "Login Reply After Logout, Not Stored. UserId:" << parsed->userId;
+      callback(resp.code, resp.msg, resp.data);
+      return;
+    }
     // The login itself has succeeded by now; a tracker failure must not cost the game its reply.
     try {
       track_.UpdateUserId();

@@ -20,11 +20,14 @@ class CZarnUser {
   // integer that fits 64 bits) it stores token and user id in the session, refreshes the
   // tracker and posts the login event, then passes the reply on unchanged; a 200 that is not
   // well-formed gives -501 "Server JSON Parse Error." and leaves the session untouched. Every
-  // other code is passed on unchanged.
-  void Login(const std::string& steamId, const std::string& ticketHex, const GameCallback& callback);
+  // other code is passed on unchanged. `generation` is the session's login generation when the
+  // game asked to log in: after a Logout since then the reply is passed on but nothing stored.
+  void Login(const std::string& steamId, const std::string& ticketHex, uint64_t generation,
+             const GameCallback& callback);
 
  private:
-  void HandleLoginReply(const HttpResp& resp, const std::string& steamId, const GameCallback& callback);
+  void HandleLoginReply(const HttpResp& resp, const std::string& steamId, uint64_t generation,
+                        const GameCallback& callback);
 
   ZarnApi& api_;
   SessionState& session_;

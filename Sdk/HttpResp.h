@@ -13,6 +13,9 @@ struct HttpResp {
   int32_t code = 0;
   std::wstring msg;
   std::wstring data;
+  // The HTTP status of the reply; 0 when none arrived (the server could not be reached, or the
+  // connection failed before a whole reply).
+  int32_t httpStatus = 0;
 };
 
 using HttpCallback = std::function<void(HttpResp)>;

@@ -29,7 +29,8 @@ bool NestingWithin(std::string_view text, int limit) {
 }
 
 std::optional<Json> Parse(std::string_view text) {
-  if (!NestingWithin(text, kMaxDepth)) return std::nullopt;
+  // A raw zero byte would end the JSON library's input early, hiding what follows it.
+  if (!NestingWithin(text, kMaxDepth) || text.find('\0') != std::string_view::npos) return std::nullopt;
   Json value = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
   if (value.is_discarded()) return std::nullopt;
   return value;

@@ -1,6 +1,8 @@
 // The SDK's seam to the network: features hand over a request and get the decoded reply later.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 #include "Sdk/HttpResp.h"
@@ -15,6 +17,8 @@ struct OutgoingRequest {
   sion::Header header;  // sent before Host and Content-Length, as given
   // Calls a player waits for go ahead of background work (analytics).
   sion::Lane lane = sion::Lane::Game;
+  // Not sent before then (a retry's back-off); at once when empty.
+  std::optional<std::chrono::steady_clock::time_point> notBefore;
 };
 
 class RequestPoster {

@@ -32,13 +32,13 @@ SdkOptions SdkOptions::FromEnvironment() {
 SdkInstance::SdkInstance(SdkOptions options)
     : steamPort_(options.steam ? std::move(options.steam) : std::make_unique<SteamApiPort>()),
       store_(std::move(options.localDataFolder)),
-      pool_(options.workerCount),
+      pool_(options.workerCount, options.threadLauncher),
       http_(pool_),
       api_(http_, ApiEndpoints::FromOrigin(options.apiOrigin), session_),
       track_(session_, store_, api_),
-      pay_(api_, session_, track_),
+      pay_(api_, session_, track_, options.payResultRetryDelay),
       user_(api_, session_, track_),
-      steam_(*steamPort_, pay_, user_, options.steamTimings),
+      steam_(*steamPort_, pay_, user_, options.steamTimings, options.threadLauncher),
       core_({session_, store_, pool_, api_, track_, pay_, steam_}) {}
 
 SdkInstance::~SdkInstance() {

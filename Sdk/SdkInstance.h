@@ -42,6 +42,9 @@ struct SdkOptions {
   std::unique_ptr<SteamPort> steam;
   SteamTimings steamTimings;
   int workerCount = sion::WorkerPool::kDefaultThreadCount;
+  std::chrono::milliseconds payResultRetryDelay = CZarnPay::kFirstRetryDelay;
+  // Starts every thread of the SDK (workers, the Steam pump, ticket waits).
+  sion::ThreadLauncher threadLauncher = sion::DefaultThreadLauncher();
 
   // What a game's process uses: the compiled-in origin unless ZARN_SDK_API_ORIGIN names
   // another, and the local data folder unless ZARN_SDK_DATA_HOME names another (absolute).

@@ -26,17 +26,26 @@ bool SessionState::IsLoggedIn() const {
   return loggedIn_;
 }
 
-void SessionState::StoreLogin(std::string token, std::string userId) {
+uint64_t SessionState::LoginGeneration() const {
   MutexLock lock(mutex_);
+  return generation_;
+}
+
+bool SessionState::StoreLogin(uint64_t generation, std::string token, std::string userId, std::string steamId) {
+  MutexLock lock(mutex_);
+  if (generation != generation_) return false;
   player_.token = std::move(token);
   player_.userId = std::move(userId);
+  player_.steamId = std::move(steamId);
   loggedIn_ = true;
+  return true;
 }
 
 void SessionState::Logout() {
   MutexLock lock(mutex_);
   player_ = PlayerState{};
   loggedIn_ = false;
+  ++generation_;
 }
 
 void SessionState::SetServerId(std::string value) {

@@ -35,6 +35,7 @@ struct PlayerState {
   int32_t level = 0;
   std::string token;
   std::string userId = "-1";
+  std::string steamId;  // the Steam account of the login, decimal; empty while logged out
 };
 
 class SessionState {
@@ -44,8 +45,12 @@ class SessionState {
 
   PlayerState Player() const EXCLUDES(mutex_);
   bool IsLoggedIn() const EXCLUDES(mutex_);
-  // A successful login: token and user id, then logged in.
-  void StoreLogin(std::string token, std::string userId) EXCLUDES(mutex_);
+  // Changes with every Logout. A login reads it when the game starts it and stores its result
+  // only if no Logout came meanwhile.
+  uint64_t LoginGeneration() const EXCLUDES(mutex_);
+  // A successful login: token, user id and Steam account, then logged in. False (nothing
+  // stored) when a Logout came after `generation` was read.
+  bool StoreLogin(uint64_t generation, std::string token, std::string userId, std::string steamId) EXCLUDES(mutex_);
   // Forgets the player: user id "-1", empty texts, level 0, logged out.
   void Logout() EXCLUDES(mutex_);
 
@@ -59,6 +64,7 @@ class SessionState {
   GlobalParams global_ GUARDED_BY(mutex_);
   PlayerState player_ GUARDED_BY(mutex_);
   bool loggedIn_ GUARDED_BY(mutex_) = false;
+  uint64_t generation_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace ZarnSdk

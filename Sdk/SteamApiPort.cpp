@@ -37,7 +37,7 @@ bool SteamApiPort::RunCallbacks(SteamEvents& events) {
   return true;
 }
 
-std::optional<SteamTicket> SteamApiPort::RequestTicket() {
+std::optional<SteamTicket> SteamApiPort::RequestTicket(const std::function<void(uint32_t handle)>& issued) {
   MutexLock lock(mutex_);
   if (!RunningLocked()) return std::nullopt;
   ISteamUser* user = SteamUser();
@@ -48,6 +48,11 @@ std::optional<SteamTicket> SteamApiPort::RequestTicket() {
   ticket.handle = SteamAPI_ISteamUser_GetAuthSessionTicket(user, buffer.data(), kTicketBufferSize, &size, nullptr);
   buffer.resize(std::min<size_t>(size, buffer.size()));
   ticket.bytes = std::move(buffer);
+  // No answer will ever come for an invalid handle (Steam could not issue a ticket).
+  if (ticket.handle == kInvalidTicketHandle) return ticket;
+  // Answers are delivered only under this lock, so none can come before the caller knows the
+  // handle.
+  issued(ticket.handle);
   return ticket;
 }
 

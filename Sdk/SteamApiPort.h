@@ -21,7 +21,8 @@ class SteamApiPort final : public SteamPort {
   bool Start() override EXCLUDES(mutex_);
   std::optional<uint32_t> AppId() override EXCLUDES(mutex_);
   bool RunCallbacks(SteamEvents& events) override EXCLUDES(mutex_);
-  std::optional<SteamTicket> RequestTicket() override EXCLUDES(mutex_);
+  std::optional<SteamTicket> RequestTicket(const std::function<void(uint32_t handle)>& issued) override
+      EXCLUDES(mutex_);
   bool IsOverlayEnabled() override EXCLUDES(mutex_);
   void Shutdown() override EXCLUDES(mutex_);
 

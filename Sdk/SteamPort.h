@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -19,6 +20,9 @@ class SteamEvents {
   virtual void OnAuthSessionTicketResponse(uint32_t ticketHandle, int32_t result) = 0;
   virtual void OnMicroTxnAuthorizationResponse(uint32_t appId, uint64_t orderId, bool authorized) = 0;
 };
+
+// The handle of a ticket Steam could not issue (k_HAuthTicketInvalid).
+inline constexpr uint32_t kInvalidTicketHandle = 0;
 
 struct SteamTicket {
   uint64_t steamId = 0;
@@ -40,8 +44,10 @@ class SteamPort {
   // down or never started.
   virtual bool RunCallbacks(SteamEvents& events) = 0;
   // An authentication session ticket; its answer comes later as OnAuthSessionTicketResponse.
-  // nullopt when Steam is not running (never started, or shut down).
-  virtual std::optional<SteamTicket> RequestTicket() = 0;
+  // `issued` is called with the ticket's handle before any answer for it can be delivered (the
+  // caller records that it waits for that handle). nullopt when Steam is not running (never
+  // started, or shut down).
+  virtual std::optional<SteamTicket> RequestTicket(const std::function<void(uint32_t handle)>& issued) = 0;
   virtual bool IsOverlayEnabled() = 0;
   // Releases Steam for good. Waits for a RunCallbacks in progress.
   virtual void Shutdown() = 0;

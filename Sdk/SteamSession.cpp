@@ -47,13 +47,37 @@ bool SteamSession::InitSteam() {
     LOG(ERROR) << kLogSteamInitFailed;
     return false;
   }
-  MutexLock lock(mutex_);
-  // One pump per session, however often start-up is repeated.
-  if (pumpStarted_) return true;
+  if (port_.AppId().value_or(0) == 0) {
+    LOG(ERROR) << kLogSteamInitFailed << " AppID:0";
+    return false;
+  }
+  {
+    MutexLock lock(mutex_);
+    // One pump per session, however often start-up is repeated.
+    if (pumpStarted_) return true;
+    pumpStarted_ = true;
+  }
   LOG(INFO) << kLogSteamInitOk;
-  pump_ = std::thread(&SteamSession::TaskSteamCallback, this);
-  pumpStarted_ = true;
-  return true;
+  if (Launch([this] { TaskSteamCallback(); })) return true;
+  LOG(ERROR) << kLogSteamInitFailed << " (no thread)";
+  MutexLock lock(mutex_);
+  pumpStarted_ = false;
+  return false;
+}
+
+bool SteamSession::Launch(std::function<void()> body) {
+  {
+    MutexLock lock(mutex_);
+    ++liveThreads_;
+  }
+  if (launcher_([this, body = std::move(body)] {
+        body();
+        ThreadEnded();
+      })) {
+    return true;
+  }
+  ThreadEnded();
+  return false;
 }
 
 void SteamSession::TaskSteamCallback() {
@@ -66,27 +90,40 @@ void SteamSession::TaskSteamCallback() {
   LOG(INFO) << kLogPumpEnded;
 }
 
-void SteamSession::LoginSteam(const GameCallback& callback) {
+void SteamSession::LoginSteam(uint64_t generation, const GameCallback& callback) {
   // After Exit the Steam library is shut down; the port refuses, and so does this.
-  std::optional<SteamTicket> ticket = Exited() ? std::nullopt : port_.RequestTicket();
+  std::optional<SteamTicket> ticket;
+  if (!Exited()) {
+    ticket = port_.RequestTicket([this](uint32_t handle) {
+      MutexLock lock(mutex_);
+      awaitedTickets_[handle] = 0;
+    });
+  }
   if (!ticket) {
     Report(callback, results::kProcessExit);
     return;
   }
+  if (ticket->handle == kInvalidTicketHandle) {
+    LOG(ERROR) << "Steam Could Not Issue A Ticket.";
+    Report(callback, results::kTicketAuthFailure);
+    return;
+  }
   std::string steamId = std::to_string(ticket->steamId);
   std::string ticketHex = HexLower(ticket->bytes);
-  LOG(INFO) << "loginSteam Session:" << ticket->handle << kLogTicketLabel << ticketHex;
-  {
-    MutexLock lock(mutex_);
-    ++liveThreads_;
+  const uint32_t handle = ticket->handle;
+  LOG(INFO) << "loginSteam Session:" << handle << kLogTicketLabel << ticketHex;
+  if (Launch([this, steamId = std::move(steamId), handle, ticketHex = std::move(ticketHex), generation, callback] {
+        TaskCheckSteamAuth(steamId, handle, ticketHex, generation, callback);
+      })) {
+    return;
   }
-  std::thread(&SteamSession::TaskCheckSteamAuth, this, std::move(steamId), ticket->handle, std::move(ticketHex),
-              callback)
-      .detach();
+  // Nobody can wait for the answer: the game hears that the ticket was never confirmed.
+  TakeTicketResult(handle, true);
+  Report(callback, results::kTicketTimeout);
 }
 
 void SteamSession::TaskCheckSteamAuth(const std::string& steamId, uint32_t handle, const std::string& ticketHex,
-                                      const GameCallback& callback) {
+                                      uint64_t generation, const GameCallback& callback) {
   currentWaitSession = this;
   int polls = 0;
   int32_t status = 0;
@@ -117,20 +154,19 @@ void SteamSession::TaskCheckSteamAuth(const std::string& steamId, uint32_t handl
   } else if (status == 0) {
     Report(callback, results::kTicketTimeout);
   } else if (status == kSteamResultOk) {
-    user_.Login(steamId, ticketHex, callback);
+    user_.Login(steamId, ticketHex, generation, callback);
   } else {
     Report(callback, results::kTicketAuthFailure);
   }
   currentWaitSession = nullptr;
-  ThreadEnded();
 }
 
 int32_t SteamSession::TakeTicketResult(uint32_t handle, bool last) {
   MutexLock lock(mutex_);
-  const auto it = authTicketResults_.find(handle);
-  if (it == authTicketResults_.end()) return 0;
+  const auto it = awaitedTickets_.find(handle);
+  if (it == awaitedTickets_.end()) return 0;
   const int32_t result = it->second;
-  if (last) authTicketResults_.erase(it);
+  if (last) awaitedTickets_.erase(it);
   return result;
 }
 
@@ -144,14 +180,15 @@ void SteamSession::ThreadEnded() {
 void SteamSession::OnAuthSessionTicketResponse(uint32_t ticketHandle, int32_t result) {
   LOG(INFO) << kLogTicketResponse << ticketHandle << ", eResult:" << result;
   MutexLock lock(mutex_);
-  authTicketResults_[ticketHandle] = result;
+  const auto it = awaitedTickets_.find(ticketHandle);
+  if (it != awaitedTickets_.end() && it->second == 0) it->second = result;
 }
 
 void SteamSession::OnMicroTxnAuthorizationResponse(uint32_t appId, uint64_t orderId, bool authorized) {
   const std::string flag = authorized ? "1" : "0";
   const std::string order = std::to_string(orderId);
   LOG(INFO) << kLogPayCallback << appId << ", Authorized:" << flag << ", SteamOrderID:" << order;
-  pay_.PayResult(flag, order);
+  pay_.PayResult(appId, flag, order);
 }
 
 void SteamSession::Exit() {
@@ -161,8 +198,7 @@ void SteamSession::Exit() {
     MutexLock lock(mutex_);
     changed_.NotifyAll();
   }
-  // The pump never runs game code, so joining it cannot wait on the caller.
-  if (pump_.joinable() && pump_.get_id() != std::this_thread::get_id()) pump_.join();
+  // The pump never runs game code, so waiting for it cannot wait on the caller.
   const int own = currentWaitSession == this ? 1 : 0;
   MutexLock lock(mutex_);
   changed_.Wait(lock, [this, own] {

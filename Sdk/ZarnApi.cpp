@@ -114,8 +114,9 @@ ApiEndpoints ApiEndpoints::FromOrigin(const std::string& origin) {
   return e;
 }
 
-void ZarnApi::PostForm(const std::string& url, std::string body, HttpCallback handler) {
-  OutgoingRequest request{url, std::move(body), {}, sion::Lane::Game};
+void ZarnApi::PostForm(const std::string& url, std::string body, HttpCallback handler,
+                       std::optional<std::chrono::steady_clock::time_point> notBefore) {
+  OutgoingRequest request{url, std::move(body), {}, sion::Lane::Game, notBefore};
   request.header.Add("content-type", "application/x-www-form-urlencoded");
   poster_.Post(std::move(request), std::move(handler));
 }
@@ -191,7 +192,8 @@ void ZarnApi::PostCreateOrder(const CreateOrderParams& p, HttpCallback handler) 
            std::move(handler));
 }
 
-void ZarnApi::PostPayResult(const PayResultParams& p, HttpCallback handler) {
+void ZarnApi::PostPayResult(const PayResultParams& p, HttpCallback handler,
+                            std::optional<std::chrono::steady_clock::time_point> notBefore) {
   const GlobalParams g = session_.Global();
   PostForm(endpoints_.payResultUrl,
            SignedBody(g,
@@ -210,11 +212,11 @@ void ZarnApi::PostPayResult(const PayResultParams& p, HttpCallback handler) {
                       {"appId", "appKey", "channel", "channelPayType", "clientId", "orderId", "extVerifyInfo",
                        "payAmountMicros", "sdkVer", "sdkType", "os", "runPlatform", "gamePlatform", "serverId",
                        "gameUserId", "status", "trxId", "trxToken", "userId", "channelProductId"}),
-           std::move(handler));
+           std::move(handler), notBefore);
 }
 
 void ZarnApi::PostTrackData(std::string body, HttpCallback handler) {
-  OutgoingRequest request{endpoints_.trackDataUrl, std::move(body), {}, sion::Lane::Background};
+  OutgoingRequest request{endpoints_.trackDataUrl, std::move(body), {}, sion::Lane::Background, std::nullopt};
   request.header.Add("Content-Type", "text/plain;charset=UTF-8");
   poster_.Post(std::move(request), std::move(handler));
 }

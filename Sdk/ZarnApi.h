@@ -8,6 +8,8 @@
 // the raw values.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -70,13 +72,16 @@ class ZarnApi {
   void PostLogin(const std::string& puserId, const std::string& accessToken, HttpCallback handler);
   void PostProducts(HttpCallback handler);
   void PostCreateOrder(const CreateOrderParams& params, HttpCallback handler);
-  void PostPayResult(const PayResultParams& params, HttpCallback handler);
+  // With `notBefore` the request waits until then (a retry), its body byte for byte the same.
+  void PostPayResult(const PayResultParams& params, HttpCallback handler,
+                     std::optional<std::chrono::steady_clock::time_point> notBefore = std::nullopt);
   // The analytics document as it stands (neither form-encoded nor signed), sent with
   // "Content-Type: text/plain;charset=UTF-8".
   void PostTrackData(std::string body, HttpCallback handler);
 
  private:
-  void PostForm(const std::string& url, std::string body, HttpCallback handler);
+  void PostForm(const std::string& url, std::string body, HttpCallback handler,
+                std::optional<std::chrono::steady_clock::time_point> notBefore = std::nullopt);
 
   RequestPoster& poster_;
   const ApiEndpoints endpoints_;

@@ -187,6 +187,8 @@ HAuthTicket SteamClientSim::GetAuthSessionTicket(const void* self, void* ticket,
   std::lock_guard<std::mutex> lock(mutex_);
   if (!initialised_ || !interfaces_.IsUser(self)) return kInvalidTicket;
   const SimSettings settings = SettingsLocked();
+  // The client quit during the session: no ticket can be issued.
+  if (!settings.clientRunning) return kInvalidTicket;
   if (++lastTicketHandle_ == kInvalidTicket) ++lastTicketHandle_;
   const HAuthTicket handle = lastTicketHandle_;
   GenerateTicket(settings.steamId, settings.appId, handle, static_cast<uint8_t*>(ticket), kSimTicketSize);
@@ -209,7 +211,8 @@ uint32_t SteamClientSim::GetAppID(const void* self) {
 bool SteamClientSim::IsOverlayEnabled(const void* self) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!initialised_ || !interfaces_.IsUtils(self)) return false;
-  return SettingsLocked().overlayEnabled;
+  const SimSettings settings = SettingsLocked();
+  return settings.clientRunning && settings.overlayEnabled;
 }
 
 void SteamClientSim::Reset() {

@@ -42,8 +42,8 @@ class SteamClientSim {
   // Control API (steam_sim.h). Values set here win over the environment from the moment they
   // are set (a running session sees them at once) until Reset. Reset forgets them and drops the
   // pending callbacks but keeps the session and the environment read at its start: a test can
-  // reset without pulling Steam from under an SDK that is running. SetClientRunning decides the
-  // next SteamAPI_Init only. SetTicketResponse applies to tickets requested afterwards.
+  // reset without pulling Steam from under an SDK that is running. SetClientRunning(false) fails the
+  // next SteamAPI_Init, and in a running session every ticket request and the overlay at once. SetTicketResponse applies to tickets requested afterwards.
   // PushMicroTxnAuthorization queues even while Steam is not started; the authorisation is
   // delivered by the first RunCallbacks of a session, unless a Shutdown or Reset drops it first.
   void Reset();

@@ -84,6 +84,7 @@ class MockBackend {
   void SetLoginUserId(int64_t userId);
   void SetPayStatus(int status);
   void ForceSteamOrderId(std::optional<std::string> steamOrderId);
+  uint64_t NextSteamOrderId() { return factory_.NextSteamOrderId(); }
   void SetCatalogueJson(const std::string& json);   // throws std::invalid_argument
   void LoadCatalogueFile(const std::string& path);  // throws std::invalid_argument
 

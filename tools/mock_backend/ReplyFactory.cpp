@@ -114,6 +114,11 @@ void ReplyFactory::ForceSteamOrderId(std::optional<std::string> steamOrderId) {
   forcedSteamOrderId_ = std::move(steamOrderId);
 }
 
+uint64_t ReplyFactory::NextSteamOrderId() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return nextSteamOrderId_;
+}
+
 void ReplyFactory::SetCatalogue(ProductCatalogue catalogue) {
   std::lock_guard<std::mutex> lock(mutex_);
   catalogue_ = std::move(catalogue);

@@ -39,6 +39,9 @@ class ReplyFactory {
   void SetPayStatus(int status);
   // Every following order gets this Steam order id (any text); nullopt returns to fresh ids.
   void ForceSteamOrderId(std::optional<std::string> steamOrderId);
+  // The fresh Steam order id the next order gets; later orders count up from it. Lets a test
+  // have Steam report a purchase before its order is created.
+  uint64_t NextSteamOrderId();
   void SetCatalogue(ProductCatalogue catalogue);
 
  private:
