@@ -1,1 +1,246 @@
+// Login: the gates in front of Login and CallPay, Steam's ticket answer, Exit during the wait,
+// and the server's login reply deciding who is logged in (and who the events say it is).
+#include <mutex>
+#include <utility>
+#include <vector>
+
 #include "SdkRig.h"
+
+namespace zarntest {
+namespace {
+
+namespace paths = zarnmock::paths;
+namespace results = ZarnSdk::results;
+using nlohmann::json;
+
+constexpr uint64_t kSteamId = 76561198000000123ULL;
+constexpr char kProduct[] = "gem_pack_small";
+
+// The ticket wait polls every 10 ms, 30 times.
+RigOptions QuickSteam() { return RigOptions{.testDevice = true, .steam = {10ms, 10ms, 30}}; }
+
+TEST(Login, RefusedOnTheCallingThreadUntilStartedAndLoggedIn) {
+  SdkRig rig;
+  rig.core().LoginSteam(CallbackSlot<1>::fn);
+  EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<1>::log(), results::kNotInit));
+  rig.core().CallPay(kProduct, "", CallbackSlot<2>::fn);
+  EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<2>::log(), results::kNotInit));
+  EXPECT_FALSE(rig.core().IsPayAvailable());
+  EXPECT_TRUE(rig.mock().Requests().empty());
+  ASSERT_NO_FATAL_FAILURE(rig.Start());
+  EXPECT_TRUE(rig.core().IsPayAvailable());
+  SteamSim_SetOverlayEnabled(false);
+  EXPECT_FALSE(rig.core().IsPayAvailable());
+  SteamSim_SetOverlayEnabled(true);
+  // The Steam client quits during the game: no overlay, and no ticket to log in with.
+  SteamSim_SetClientRunning(false);
+  EXPECT_FALSE(rig.core().IsPayAvailable());
+  rig.core().LoginSteam(CallbackSlot<4>::fn);
+  EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<4>::log(), results::kTicketAuthFailure));
+  SteamSim_SetClientRunning(true);
+  rig.core().CallPay(kProduct, "", CallbackSlot<3>::fn);
+  EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<3>::log(), results::kNotLogin));
+}
+
+TEST(Login, SteamTicketAnswerDecidesWhetherTheServerIsAsked) {
+  SdkRig rig(QuickSteam());
+  ASSERT_NO_FATAL_FAILURE(rig.Start());
+  SteamSim_SetSteamId(kSteamId);
+  // Steam's answer to the ticket (a negative delay never answers), and what the game hears.
+  struct Case { int32_t result, delayMs; int code; std::wstring msg; };
+  const Case cases[] = {
+      {5, 0, -404, L"Steam Ticket Auth Failure!"}, {1, -1, -403, L"Steam Ticket TimeOut!"}, {1, 35, 200, L"success"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    SteamSim_SetTicketResponse(c.result, c.delayMs);
+    CallbackSlot<1>::log().Clear();
+    const auto start = std::chrono::steady_clock::now();
+    rig.core().LoginSteam(CallbackSlot<1>::fn);
+    const CallbackRecord r = CallbackSlot<1>::log().Single();
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_EQ(r.msg, c.msg);
+    EXPECT_EQ(r.data.empty(), c.code != 200);
+    EXPECT_NE(r.thread, std::this_thread::get_id());
+    EXPECT_TRUE(c.code != -403 || std::chrono::steady_clock::now() - start >= 300ms) << "gave up before the last poll";
+  }
+  // Only the accepted ticket reached the server, with the Steam id and the very ticket logged.
+  const auto logins = rig.mock().Requests(paths::kLogin);
+  ASSERT_EQ(logins.size(), 1u);
+  EXPECT_TRUE(logins[0].ok) << logins[0].reason;
+  EXPECT_EQ(logins[0].Param("puserId"), std::to_string(kSteamId));
+  const std::string ticket = logins[0].Param("accessToken");
+  EXPECT_EQ(ticket.size(), 460u);
+  EXPECT_EQ(ticket.find_first_not_of("0123456789abcdef"), std::string::npos) << ticket;
+  const auto logged = LogTap::StartingWith("loginSteam Session:");
+  ASSERT_EQ(logged.size(), 3u);
+  EXPECT_TRUE(logged[2].ends_with(" Tictket\xA3\xBA" + ticket)) << logged[2];  // full-width colon, GBK
+}
+
+TEST(Login, ExitEndsATicketWaitAtOnceAndRefusesLaterLogins) {
+  SdkRig rig;  // the shipped wait: 100 polls, 100 ms apart
+  ASSERT_NO_FATAL_FAILURE(rig.Start());
+  SteamSim_SetTicketResponse(1, -1);
+  rig.core().LoginSteam(CallbackSlot<1>::fn);
+  const auto start = std::chrono::steady_clock::now();
+  rig.core().Exit();
+  ASSERT_TRUE(CallbackSlot<1>::log().WaitFor(1, 2s)) << "the wait outlived Exit";
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "Exit sat out the ticket wait";
+  EXPECT_TRUE(IsSdkResult(CallbackSlot<1>::log().Records()[0], results::kProcessExit));
+  EXPECT_NE(CallbackSlot<1>::log().Records()[0].thread, std::this_thread::get_id());
+  rig.core().LoginSteam(CallbackSlot<2>::fn);
+  EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<2>::log(), results::kProcessExit));
+  rig.core().CallPay(kProduct, "", CallbackSlot<3>::fn);
+  EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<3>::log(), results::kProcessExit));
+  EXPECT_FALSE(rig.core().IsPayAvailable());
+  EXPECT_EQ(rig.mock().RequestCount(paths::kLogin), 0u);
+}
+
+TEST(Login, ServerReplyDecidesWhoIsLoggedIn) {
+  SdkRig rig(QuickSteam());
+  ASSERT_NO_FATAL_FAILURE(rig.Start());
+  ASSERT_TRUE(rig.mock().WaitForRequests(paths::kAnalytics, 1));  // the start-up event
+  SteamSim_SetSteamId(kSteamId);
+  rig.core().SetServerId("s-7");  // forgotten by the Logout below
+  rig.core().SetNickName("Night Owl");
+  // msg unset: the JSON library's text; userId set: logged in as this user.
+  struct Case {
+    int status; std::string body; int code; std::optional<std::wstring> msg; std::optional<int64_t> userId; };
+  const std::wstring parseError = L"Server JSON Parse Error.";
+  const std::vector<Case> cases = {
+      {200, R"({"code":200,"msg":"ok","token":"tok-1","userId":123})", 200, L"ok", 123},
+      {200, R"({"code":200,"token":"tok-2","userId":-7})", 200, L"", -7},
+      {200, R"({"code":200,"token":"t","userId":9007199254740993})", 200, L"", 9007199254740993},
+      {200, R"({"code":200,"token":"t","userId":9223372036854775807})", 200, L"", INT64_MAX},
+      {200, R"({"code":200,"token":"t","userId":-9223372036854775808})", 200, L"", INT64_MIN},
+      {200, R"({"code":200,"token":"t","userId":true})", 200, L"", 1},
+      {200, R"({"code":200})", 200, L"", -1},
+      {200, R"({"code":200,"token":5,"userId":1})", -501, parseError, std::nullopt},
+      {200, R"({"code":200,"token":"t","userId":"123"})", -501, parseError, std::nullopt},
+      {200, R"({"code":200,"token":"t","userId":[1]})", -501, parseError, std::nullopt},
+      {200, R"({"code":200,"token":"t","userId":18446744073709551615})", -501, parseError, std::nullopt},
+      {200, R"({"code":200,"token":"t","userId":1e30})", -501, parseError, std::nullopt},
+      {200, R"([{"code":200,"token":"t","userId":1}])", -501, std::nullopt, std::nullopt},
+      {200, R"({"code":1001,"msg":"banned","token":"t","userId":1})", 1001, L"banned", std::nullopt},
+      {500, R"({"code":200,"token":"t","userId":1})", -502, L"Http Code:500, Msg:", std::nullopt},
+  };
+  int64_t trackedId = -1;  // the events' user id: the last successful login's
+  size_t orders = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.status) + " " + c.body);
+    // Logged out: purchases are refused, while events keep the last login's user id.
+    rig.core().Logout();
+    CallbackSlot<2>::log().Clear();
+    rig.core().CallPay(kProduct, "", CallbackSlot<2>::fn);
+    EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<2>::log(), results::kNotLogin));
+    EXPECT_EQ(rig.PostEventAndWait("probe")["userId"], trackedId);
+    const size_t analytics = rig.mock().RequestCount(paths::kAnalytics);
+    rig.mock().Script(paths::kLogin, zarnmock::ReplyScript{.body = c.body, .httpStatus = c.status});
+    CallbackSlot<1>::log().Clear();
+    rig.core().LoginSteam(CallbackSlot<1>::fn);
+    const CallbackRecord r = CallbackSlot<1>::log().Single();
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_EQ(r.msg, c.msg.value_or(r.msg));
+    EXPECT_EQ(Narrow(r.data), c.code == -501 || c.code == -502 ? "" : c.body);
+    if (!c.userId) {
+      CallbackSlot<2>::log().Clear();
+      rig.core().CallPay(kProduct, "", CallbackSlot<2>::fn);
+      EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<2>::log(), results::kNotLogin)) << "logged in by a refused reply";
+      continue;
+    }
+    // Logged in: an order carries the stored user id and none of the player Logout forgot.
+    trackedId = *c.userId;
+    rig.core().CallPay(kProduct, "", ZarnSdk::GameCallback());
+    ASSERT_TRUE(rig.mock().WaitForRequests(paths::kCreateOrder, ++orders));
+    const zarnmock::RecordedRequest order = rig.mock().Requests(paths::kCreateOrder).back();
+    EXPECT_TRUE(order.ok) << order.reason;
+    EXPECT_EQ(order.Param("userId"), std::to_string(*c.userId));
+    EXPECT_EQ(order.Param("serverId") + order.Param("nickName"), "");
+    // The login event, with the new user id.
+    ASSERT_TRUE(rig.mock().WaitForRequests(paths::kAnalytics, analytics + 1));
+    const json event = rig.AnalyticsEvents().back();
+    EXPECT_EQ(event["event"], "qzk_login");
+    EXPECT_EQ(event["userId"], *c.userId);
+    EXPECT_EQ(event["context"]["loginPlatform"], "STEAM");
+    EXPECT_EQ(event["context"]["puserId"], std::to_string(kSteamId));
+  }
+  for (const auto& login : rig.mock().Requests(paths::kLogin)) EXPECT_TRUE(login.ok) << login.reason;
+}
+
+TEST(Login, LogoutWhileTheLoginReplyIsOnItsWaySticks) {
+  SdkRig rig(QuickSteam());
+  ASSERT_NO_FATAL_FAILURE(rig.Start());
+  rig.mock().Script(paths::kLogin, zarnmock::ReplyScript{.delay = 500ms});
+  rig.core().LoginSteam(CallbackSlot<1>::fn);
+  ASSERT_TRUE(rig.mock().WaitForRequests(paths::kLogin, 1));
+  rig.core().Logout();
+  // The game hears the server's answer, but the player stays logged out.
+  EXPECT_EQ(CallbackSlot<1>::log().Single().code, 200);
+  rig.core().CallPay(kProduct, "", CallbackSlot<2>::fn);
+  EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<2>::log(), results::kNotLogin));
+  EXPECT_EQ(rig.PostEventAndWait("probe")["userId"], -1);
+}
+
+// A Steam port whose ticket handles the test chooses, and which delivers any ticket answer the
+// test queues, asked for or not; serialised like the real one.
+class ScriptedSteamPort final : public ZarnSdk::SteamPort {
+ public:
+  bool Start() override { return true; }
+  std::optional<uint32_t> AppId() override { return SdkRig::kSteamAppId; }
+  bool RunCallbacks(ZarnSdk::SteamEvents& events) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& [handle, result] : queued_) events.OnAuthSessionTicketResponse(handle, result);
+    delivered_ += queued_.size();
+    queued_.clear();
+    return true;
+  }
+  std::optional<ZarnSdk::SteamTicket> RequestTicket(const std::function<void(uint32_t)>& issued) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    issued(nextHandle_);
+    queued_.emplace_back(nextHandle_, ZarnSdk::kSteamResultOk);
+    return ZarnSdk::SteamTicket{kSteamId, nextHandle_, "ticket"};
+  }
+  bool IsOverlayEnabled() override { return true; }
+  void Shutdown() override {}
+
+  void Queue(uint32_t handle, int32_t result) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queued_.emplace_back(handle, result);
+  }
+  size_t Delivered() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return delivered_;
+  }
+  void SetNextHandle(uint32_t handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    nextHandle_ = handle;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::pair<uint32_t, int32_t>> queued_;
+  size_t delivered_ = 0;
+  uint32_t nextHandle_ = 1;
+};
+
+TEST(Login, TicketAnswersNobodyWaitsForAreNotKept) {
+  ScriptedSteamPort* port = nullptr;
+  RigOptions options = QuickSteam();
+  options.adjust = [&port](ZarnSdk::SdkOptions& o) {
+    auto owned = std::make_unique<ScriptedSteamPort>();
+    port = owned.get();
+    o.steam = std::move(owned);
+  };
+  SdkRig rig(options);
+  ASSERT_NO_FATAL_FAILURE(rig.Start());
+  // Answers for tickets the SDK never asked for, a refusal for handle 7 among them.
+  constexpr uint32_t kStray = 100000;
+  for (uint32_t handle = 1; handle <= kStray; ++handle) port->Queue(handle, handle == 7 ? 5 : 1);
+  ASSERT_TRUE(WaitUntil([&] { return port->Delivered() >= kStray; }));
+  // Steam issues handle 7 again and accepts it.
+  port->SetNextHandle(7);
+  rig.core().LoginSteam(CallbackSlot<1>::fn);
+  EXPECT_EQ(CallbackSlot<1>::log().Single().code, 200) << "a stray answer was taken for this login's";
+}
+
+}  // namespace
+}  // namespace zarntest

@@ -71,14 +71,20 @@ TEST(Purchase, AuthorisedPaymentIsReportedOnceInFullAndLetsTheOrderGo) {
   ASSERT_NO_FATAL_FAILURE(rig.StartReady());
   const std::string steamOrder = "18446744073709551615";  // Steam's ids use all 64 bits
   rig.mock().ForceSteamOrderId(steamOrder);
-  // A second order under the same Steam id replaces the first, which is never answered.
+  // A second order under the same Steam id replaces the first, which can never be told apart
+  // from it any more: the first hears that it failed, so its callback is not lost.
   rig.core().CallPay("gem_pack_small", "replaced", CallbackSlot<2>::fn);
   SdkRig::WaitForSavedOrder(1);
   const std::string ext = "level=3&bonus+1 % \xE4\xB8\xAD";
   rig.core().CallPay("gem_pack_large", ext, CallbackSlot<1>::fn);
   ASSERT_EQ(SdkRig::WaitForSavedOrder(2), steamOrder);
-  EXPECT_EQ(CallbackSlot<1>::log().Count() + CallbackSlot<2>::log().Count(), 0u)
-      << "a created order is answered by its payment result only";
+  const CallbackRecord replaced = CallbackSlot<2>::log().Single();
+  EXPECT_EQ(replaced.code, -501);
+  EXPECT_EQ(replaced.msg, L"Server JSON Parse Error.");
+  const json first = json::parse(rig.mock().Requests(paths::kCreateOrder).at(0).replyBody);
+  EXPECT_EQ(Narrow(replaced.data), PaymentData(first["defaultAmountMicro"].get<int64_t>(), "replaced",
+                                               first["orderId"].get<std::string>(), "gem_pack_small", 0));
+  EXPECT_EQ(CallbackSlot<1>::log().Count(), 0u) << "a created order is answered by its payment result only";
 
   const zarnmock::RecordedRequest create = rig.mock().Requests(paths::kCreateOrder).at(1);
   ExpectParams(create, {{"productId", "gem_pack_large"}, {"extInfo", ext}, {"orderAmountMicros", "0"},
@@ -111,60 +117,66 @@ TEST(Purchase, AuthorisedPaymentIsReportedOnceInFullAndLetsTheOrderGo) {
   ASSERT_TRUE(LogTap::WaitFor(kOrderNotFound + steamOrder));
   EXPECT_EQ(rig.mock().RequestCount(paths::kPayResult), 1u);
   EXPECT_EQ(CallbackSlot<1>::log().Count(), 1u);
-  EXPECT_EQ(CallbackSlot<2>::log().Count(), 0u);
+  EXPECT_EQ(CallbackSlot<2>::log().Count(), 1u);
 }
 
-TEST(Purchase, EveryPaymentResultReachesTheGameAndOnlyAConfirmationLetsTheOrderGo) {
-  SdkRig rig;
+TEST(Purchase, EachOrderHearsOnePaymentResultWhateverTheServerOrSteamRepeats) {
+  SdkRig rig(RigOptions{.adjust = [](ZarnSdk::SdkOptions& o) { o.payResultRetryDelay = 20ms; }});
   ASSERT_NO_FATAL_FAILURE(rig.StartReady());
-  rig.core().CallPay("gem_pack_small", "d", CallbackSlot<1>::fn);
-  const std::string steamOrder = SdkRig::WaitForSavedOrder(1);
-  const json order = json::parse(rig.mock().Requests(paths::kCreateOrder).at(0).replyBody);
-  const auto amount = order["defaultAmountMicro"].get<int64_t>();
-  const auto orderId = order["orderId"].get<std::string>();
-  ASSERT_GT(amount, 0);
-
-  // The mock's own answer with this status, or a reply of the script's; "status" for the game.
-  struct Case { bool authorised; int serverStatus; const char* reply; int code; std::string msgPrefix; int status; };
+  // The server's answers to the payment result (the mock's own, with serverStatus, unless
+  // scripted), how often it is sent, and what the game hears ("status" for it).
+  struct Case {
+    bool authorised; int serverStatus; std::optional<zarnmock::ReplyScript> script; size_t sends;
+    int code; std::string msgPrefix; int status; };
   const Case cases[] = {
-      {false, 0, nullptr, 200, "success", 0},
-      {true, 0, nullptr, 200, "success", 0},
-      {true, 1, "", -502, "Http Code:500, Msg:", 0},
-      {true, 1, R"({"code":500,"msg":"busy","status":1})", 500, "busy", 1},
-      {true, 1, "<html>busy</html>", -501, "[json.exception.", 0},
-      {true, 1, R"({"code":200,"msg":"ok"})", 200, "ok", 0},
-      {true, 1, R"({"code":200,"msg":"ok","status":"1"})", 200, "ok", 0},
-      {true, 1, R"({"code":200,"msg":"ok","status":2})", 200, "ok", 2},
+      {false, 0, {}, 1, 200, "success", 0},
+      {true, 0, {}, 1, 200, "success", 0},
+      {true, 1, {}, 1, 200, "success", 1},
+      // No reply, or a 5xx: the player may have paid, so it is sent again until the server
+      // answers, four times at most.
+      {true, 1, zarnmock::ReplyScript{.failuresBeforeSuccess = 3}, 4, 200, "success", 1},
+      {true, 1, zarnmock::ReplyScript{.failuresBeforeSuccess = 4}, 4, -502, "Http Code:500, Msg:", 0},
+      {true, 1, zarnmock::ReplyScript{.failuresBeforeSuccess = 1, .failureHttpStatus = 404}, 1, -502,
+       "Http Code:404, Msg:", 0},
+      {true, 1, Reply(R"({"code":500,"msg":"busy","status":1})"), 1, 500, "busy", 1},
+      {true, 1, Reply("<html>busy</html>"), 1, -501, "[json.exception.", 0},
+      {true, 1, Reply(R"({"code":200,"msg":"ok"})"), 1, 200, "ok", 0},
+      {true, 1, Reply(R"({"code":200,"msg":"ok","status":"1"})"), 1, 200, "ok", 0},
+      {true, 1, Reply(R"({"code":200,"msg":"ok","status":2})"), 1, 200, "ok", 2},
   };
-  size_t calls = 0;
+  size_t orders = 0, resent = 0;
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.reply ? c.reply : c.authorised ? "authorised" : "declined");
+    SCOPED_TRACE(std::to_string(orders) + (c.authorised ? " authorised" : " declined"));
     rig.mock().SetPayStatus(c.serverStatus);
     rig.mock().ClearScript(paths::kPayResult);
-    if (c.reply) rig.mock().Script(paths::kPayResult, Reply(c.reply));
+    if (c.script) rig.mock().Script(paths::kPayResult, *c.script);
+    CallbackSlot<1>::log().Clear();
+    rig.core().CallPay("gem_pack_small", "d", CallbackSlot<1>::fn);
+    const std::string steamOrder = SdkRig::WaitForSavedOrder(++orders);
+    const json order = json::parse(rig.mock().Requests(paths::kCreateOrder).back().replyBody);
+    const size_t before = rig.mock().RequestCount(paths::kPayResult);
     SdkRig::ReportSteamDecision(steamOrder, c.authorised);
-    ASSERT_TRUE(CallbackSlot<1>::log().WaitFor(++calls));
-    const CallbackRecord r = CallbackSlot<1>::log().Records().back();
+    const CallbackRecord r = CallbackSlot<1>::log().Single();
     EXPECT_EQ(r.code, c.code);
     EXPECT_TRUE(StartsWith(r.msg, c.msgPrefix)) << Narrow(r.msg);
-    EXPECT_EQ(Narrow(r.data), PaymentData(amount, "d", orderId, "gem_pack_small", c.status));
+    EXPECT_EQ(Narrow(r.data), PaymentData(order["defaultAmountMicro"].get<int64_t>(), "d",
+                                          order["orderId"].get<std::string>(), "gem_pack_small", c.status));
     const auto sent = rig.mock().Requests(paths::kPayResult);
-    ASSERT_EQ(sent.size(), calls);
-    ExpectParams(sent.back(), {{"status", c.authorised ? "1" : "0"},
-                               {"payAmountMicros", c.authorised ? std::to_string(amount) : "0"}});
+    ASSERT_EQ(sent.size(), before + c.sends);
+    for (size_t i = before; i < sent.size(); ++i) {
+      EXPECT_EQ(sent[i].body, sent[before].body) << "every attempt sends the same";
+      ExpectParams(sent[i], {{"status", c.authorised ? "1" : "0"}});
+    }
+    // Steam repeats itself: a confirmed order is gone, any other tells the server again; the
+    // game has had its one answer either way.
+    SdkRig::ReportSteamDecision(steamOrder, c.authorised);
+    if (c.code == 200 && c.status == 1) {
+      ASSERT_TRUE(LogTap::WaitFor(kOrderNotFound + steamOrder));
+    } else {
+      ASSERT_TRUE(LogTap::WaitFor("Pay Result Sent Again, Data:", ++resent));
+    }
+    EXPECT_EQ(CallbackSlot<1>::log().Count(), 1u);
   }
-
-  // Still pending after all of those; a confirmation settles it.
-  rig.mock().ClearScript(paths::kPayResult);
-  rig.mock().SetPayStatus(1);
-  SdkRig::ReportSteamDecision(steamOrder, true);
-  ASSERT_TRUE(CallbackSlot<1>::log().WaitFor(++calls));
-  EXPECT_EQ(Narrow(CallbackSlot<1>::log().Records().back().data),
-            PaymentData(amount, "d", orderId, "gem_pack_small", 1));
-  SdkRig::ReportSteamDecision(steamOrder, true);
-  ASSERT_TRUE(LogTap::WaitFor(kOrderNotFound + steamOrder));
-  EXPECT_EQ(rig.mock().RequestCount(paths::kPayResult), calls);
-  EXPECT_EQ(CallbackSlot<1>::log().Count(), calls);
 }
 
 TEST(Purchase, OrderThatCannotBeMadeIsReportedAndNothingIsStored) {
@@ -247,11 +259,23 @@ TEST(Purchase, SteamReportAheadOfTheCreationReplyIsKeptForItsOrderOnly) {
   EXPECT_EQ(notified[1].Param("status"), "0") << "only the order's own report is sent";
 }
 
-TEST(Purchase, ConcurrentPurchasesAreEachAnsweredExactlyOnce) {
+TEST(Purchase, StormOfPurchasesWithEarlyRepeatedAndForeignReportsAnswersEachOnce) {
   SdkRig rig;
   ASSERT_NO_FATAL_FAILURE(rig.StartReady());
   constexpr int kBuyers = 4, kEach = 5;
   constexpr size_t kOrders = kBuyers * kEach;
+  // The orders get the next kOrders ids, in whichever order. Steam answers each while most
+  // creations are still pending (slow creation replies), and again once all are stored; another
+  // game's reports for the same ids say the opposite each time.
+  const uint64_t firstId = rig.mock().NextSteamOrderId();
+  const auto authorised = [firstId](uint64_t id) { return (id - firstId) % 3 != 0; };
+  const auto steamReports = [&] {
+    for (uint64_t id = firstId; id < firstId + kOrders; ++id) {
+      SteamSim_PushMicroTxnAuthorization(SdkRig::kSteamAppId + 1, id, !authorised(id));
+      SteamSim_PushMicroTxnAuthorization(SdkRig::kSteamAppId, id, authorised(id));
+    }
+  };
+  rig.mock().Script(paths::kCreateOrder, {.delay = 500ms});
   std::vector<std::thread> buyers;
   for (int b = 0; b < kBuyers; ++b) {
     buyers.emplace_back([&rig, b] {
@@ -262,16 +286,10 @@ TEST(Purchase, ConcurrentPurchasesAreEachAnsweredExactlyOnce) {
       }
     });
   }
-  // Steam answers each order as soon as it is stored; every third player declines.
-  std::map<std::string, bool> authorised;
-  for (size_t n = 1; n <= kOrders; ++n) {
-    const std::string steamOrder = SdkRig::WaitForSavedOrder(n);
-    if (steamOrder.empty()) break;
-    authorised[steamOrder] = n % 3 != 0;
-    SdkRig::ReportSteamDecision(steamOrder, authorised[steamOrder]);
-  }
   for (auto& buyer : buyers) buyer.join();
-  ASSERT_EQ(authorised.size(), kOrders);
+  steamReports();
+  ASSERT_FALSE(SdkRig::WaitForSavedOrder(kOrders).empty());
+  steamReports();
 
   // The game hears of a payment before it is logged, so after the last line every answer is in.
   ASSERT_TRUE(LogTap::WaitFor(kPaymentNotified, kOrders, 60s));
@@ -282,15 +300,44 @@ TEST(Purchase, ConcurrentPurchasesAreEachAnsweredExactlyOnce) {
     answered.insert(json::parse(Narrow(r.data))["extInfo"].get<std::string>());
   }
   EXPECT_EQ(records.size(), kOrders);
-  EXPECT_EQ(answered.size(), kOrders) << "every purchase answered";
+  EXPECT_EQ(answered.size(), kOrders) << "every purchase answered once";
   EXPECT_EQ(CallbackSlot<2>::log().Count(), kOrders);
   for (const auto& request : rig.mock().Requests()) EXPECT_TRUE(request.ok) << request.path << ": " << request.reason;
-  const auto notified = rig.mock().Requests(paths::kPayResult);
+  std::set<uint64_t> notified;
+  for (const auto& request : rig.mock().Requests(paths::kPayResult)) {
+    const uint64_t id = std::stoull(json::parse(request.Param("extVerifyInfo"))["steamOrderId"].get<std::string>());
+    notified.insert(id);
+    EXPECT_EQ(request.Param("status"), authorised(id) ? "1" : "0") << "another game's report was taken";
+  }
   EXPECT_EQ(notified.size(), kOrders);
+  EXPECT_TRUE(LogTap::WaitFor("Steam Report For Another App Ignored", 2 * kOrders));
+  EXPECT_FALSE(LogTap::StartingWith("Steam Report Kept For Order, Notify Now:").empty()) << "no report came early";
+}
+
+TEST(Purchase, PaymentIsCreditedToTheBuyerWhoeverIsLoggedInLater) {
+  SdkRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.StartReady());  // user 100001, game user "role-42" on "s-7"
+  // One order created and one still being created when the player logs out and another logs in.
+  rig.core().CallPay("gem_pack_small", "created", CallbackSlot<1>::fn);
+  const std::string created = SdkRig::WaitForSavedOrder(1);
+  rig.mock().Script(paths::kCreateOrder, {.delay = 800ms});
+  rig.core().CallPay("gem_pack_small", "pending", CallbackSlot<2>::fn);
+  ASSERT_TRUE(rig.mock().WaitForRequests(paths::kCreateOrder, 2));
+  rig.core().Logout();
+  rig.mock().SetLoginUserId(5555);
+  rig.core().LoginSteam(CallbackSlot<3>::fn);
+  ASSERT_EQ(CallbackSlot<3>::log().Single().code, 200);
+  rig.core().SetServerId("s-2");
+  rig.core().SetGameUserId("userB");
+  const std::string pending = SdkRig::WaitForSavedOrder(2);
+  SdkRig::ReportSteamDecision(created, true);
+  SdkRig::ReportSteamDecision(pending, true);
+  ASSERT_TRUE(CallbackSlot<1>::log().WaitFor(1));
+  ASSERT_TRUE(CallbackSlot<2>::log().WaitFor(1));
+  const auto notified = rig.mock().Requests(paths::kPayResult);
+  ASSERT_EQ(notified.size(), 2u);
   for (const auto& request : notified) {
-    const bool yes = authorised.at(json::parse(request.Param("extVerifyInfo"))["steamOrderId"].get<std::string>());
-    EXPECT_EQ(request.Param("status"), yes ? "1" : "0");
-    EXPECT_EQ(request.Param("payAmountMicros") == "0", !yes);
+    ExpectParams(request, {{"userId", "100001"}, {"serverId", "s-7"}, {"gameUserId", "role-42"}});
   }
 }
 

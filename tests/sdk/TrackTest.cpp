@@ -1,1 +1,221 @@
+// Analytics events as the server receives them: the envelope, names and parameters, the checks
+// that only log, the player's state, and the sequence number across threads and restarts.
+#include <map>
+#include <set>
+#include <tuple>
+
 #include "SdkRig.h"
+#include "Sdk/ZarnUtils.h"
+
+namespace zarntest {
+namespace {
+
+namespace paths = zarnmock::paths;
+using nlohmann::json;
+
+constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
+
+// The lines of the name and parameter checks among everything logged.
+std::vector<std::string> CheckLines() {
+  std::vector<std::string> lines = LogTap::Lines();
+  std::erase_if(lines, [](const std::string& line) {
+    return !line.starts_with("Post Event") && !line.starts_with("Star Check") && !line.starts_with("Check Event") &&
+           !line.starts_with("Event Check");
+  });
+  return lines;
+}
+
+// A started SDK whose start-up event has arrived, so that each event posted is the next to arrive.
+class Track : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(rig_.Start());
+    ASSERT_TRUE(rig_.mock().WaitForRequests(paths::kAnalytics, 1));
+  }
+  static json SdkContext() {
+    return {{"os", ZarnSdk::GetOsVersion()}, {"resolution", ZarnSdk::GetResolutionText()},
+            {"tz", ZarnSdk::GetTimeZoneText()}};
+  }
+  SdkRig rig_;
+};
+
+TEST_F(Track, EnvelopeCarriesIdentityTimeSequenceAndContext) {
+  using std::chrono::system_clock;
+  const auto NowMillis = [] {
+    return duration_cast<std::chrono::milliseconds>(system_clock::now().time_since_epoch()).count();
+  };
+  const int64_t before = NowMillis();
+  rig_.sdk().Track().PostEvent("quest_done", R"({"os":"CustomOS","score":10,"tags":["a"],"bad key":true})", 1.5);
+  const int64_t after = NowMillis();
+  ASSERT_TRUE(rig_.mock().WaitForRequests(paths::kAnalytics, 2));
+  const zarnmock::RecordedRequest request = rig_.mock().Requests(paths::kAnalytics).back();
+  EXPECT_TRUE(request.ok) << request.reason;
+  const json doc = json::parse(request.body);
+  EXPECT_EQ(request.body, doc.dump()) << "compact, members in ascending order";
+  const int64_t sdkTime = doc.at("sdkTime");
+  EXPECT_GE(sdkTime, before);
+  EXPECT_LE(sdkTime, after);
+  const std::string clientId = json::parse(ReadFile(rig_.DataFolder() / "SharedConf")).at("ClientId");
+  json context = SdkContext();
+  context.update({{"os", "CustomOS"}, {"score", 10}, {"tags", json::array({"a"})}, {"bad key", true}});
+  const json expected = {{"appId", "1001"},          {"context", context},          {"deviceId", clientId},
+                         {"event", "qzk_self_quest_done"}, {"eventOrder", "n2"},   {"fingerId", clientId},
+                         {"gamePlatform", "steam"},  {"gameUserId", "_unknown"},    {"platform", "html5"},
+                         {"sdkTime", sdkTime},       {"sdkType", "html5"},          {"sdkVersion", "SteamEXE_2.0.0"},
+                         {"serverId", "_unknown"},   {"userId", -1},                {"value", 1.5}};
+  EXPECT_EQ(doc, expected);
+  // "value" only for a number; the player as the game last set it ("_unknown" for an empty text);
+  // the counter goes on and is stored.
+  rig_.core().SetServerId("s-7");
+  rig_.core().SetGameUserId("role-42");
+  const json none = rig_.PostEventAndWait("quest_done");
+  EXPECT_FALSE(none.contains("value"));
+  EXPECT_EQ(none.at("serverId").get<std::string>() + " " + none.at("gameUserId").get<std::string>(), "s-7 role-42");
+  rig_.core().SetGameUserId("");
+  const json zero = rig_.PostEventAndWait("quest_done", "", 0.0);
+  EXPECT_TRUE(zero.at("value").is_number_float());
+  EXPECT_EQ(zero.at("value"), 0.0);
+  EXPECT_EQ(zero.at("gameUserId"), "_unknown");
+  EXPECT_EQ(zero.at("eventOrder"), "n4");
+  EXPECT_EQ(json::parse(ReadFile(rig_.AppConfPath())).at("EventOrder"), 4);
+}
+
+// Custom names get the prefix; parameters join the context when they are an object; the checks of
+// names, parameters and the standard events' required parameters only log, and never hold an
+// event back.
+TEST_F(Track, NamesAndParametersAreSentAsGivenAndChecksOnlyLog) {
+  const auto started = [](const std::string& name, const std::string& params) {
+    return "Star Check Event Name:" + name + ",Params:" + params;
+  };
+  const auto wrong = [](const std::string& param, const std::string& value) {
+    return "Check Event Error, Param Value Incorrect, Name:" + param + ", Value:" + value;
+  };
+  const auto missing = [](const std::string& param) {
+    return "Check Event Error, Not Contain Musted Param, Name:" + param;
+  };
+  const auto notJson = [](const std::string& params) { return "Post Event Param Error, Not Valid JSON:" + params; };
+  const std::string create = "qzk_user_create", import = "qzk_user_import", update = "qzk_user_info_update";
+  const std::string good = R"({"nickname":"Ann","registerTime":1700000000000})";
+  const std::string badTime = R"({"nickname":"Ann","registerTime":1700000000})";
+  const std::string fracTime = R"({"nickname":"Ann","registerTime":1700000000000.0})";
+  const std::string badName = R"({"nickname":"Bo","bad-name":1})";
+  const std::string deepEnough = "{\"a\":" + std::string(63, '[') + std::string(63, ']') + "}";
+  const std::string tooDeep = "{\"a\":" + std::string(64, '[') + std::string(64, ']') + "}";
+  struct Case { std::string name, params; bool joins; std::vector<std::string> lines; std::string sent = {}; };
+  std::vector<Case> cases = {
+      {create, good, true, {started(create, good)}},
+      {create, R"({"nickname":""})", true,
+       {started(create, R"({"nickname":""})"), wrong("nickname", "\"\""), missing("registerTime")}},
+      {create, badTime, true, {started(create, badTime), wrong("registerTime", "1700000000")}},
+      {create, fracTime, true, {started(create, fracTime), wrong("registerTime", "1700000000000.0")}},
+      {create, "{broken", false,
+       {notJson("{broken"), started(create, "{broken"), "Event Check Param Error, Params Not Json:{broken"}},
+      {import, R"({"isFirstEnter":0})", true, {started(import, R"({"isFirstEnter":0})")}},
+      {import, "[1]", false, {notJson("[1]"), started(import, "[1]"), missing("isFirstEnter")}},
+      {update, "", false, {started(update, ""), "Event Check Param Error, Params Not Json:"}},
+      {update, badName, true, {"Post Event Param Error:bad-name", started(update, badName)}},
+      {"qzk_level_achieved", "{broken", false, {notJson("{broken")}},
+      {"qzk_self_qzk_user_create", "{}", true, {}},
+      {"qzk_self_score", "", false, {}},
+      {"qzk_self_score", deepEnough, true, {}},
+  };
+  for (const std::string value : {"true", "\"1\"", "2", "-1"}) {
+    const std::string params = R"({"isFirstEnter":)" + value + "}";
+    cases.push_back({import, params, true, {started(import, params), wrong("isFirstEnter", value)}});
+  }
+  for (const std::string params : {"[1,2]", "5", "\"text\"", "null", "{broken", "{} {}", tooDeep.c_str()}) {
+    cases.push_back({"qzk_self_score", params, false, {notJson(params)}});
+  }
+  const std::string longName(100000, 'a');
+  for (const auto& [given, sent, bad] : std::vector<std::tuple<std::string, std::string, bool>>{
+           {"qzk_startup", "qzk_startup", false}, {"qzk_login", "qzk_login", false},
+           {"qzk_self_boss", "qzk_self_boss", false}, {"qzk_self_", "qzk_self_qzk_self_", false},
+           {"boss", "qzk_self_boss", false}, {"QZK_SELF_boss", "qzk_self_QZK_SELF_boss", false},
+           {"qzk_startup2", "qzk_self_qzk_startup2", false}, {"", "qzk_self_", true},
+           {"my-event", "qzk_self_my-event", true}, {"a b", "qzk_self_a b", true}, {"a\n", "qzk_self_a\n", true},
+           {"caf\xC3", "qzk_self_caf\xEF\xBF\xBD", true}, {longName, "qzk_self_" + longName, false}}) {
+    cases.push_back({given, "", false, {}, sent});
+    if (bad) cases.back().lines = {"Post Event Name Error:" + given};
+  }
+  rig_.core().SetLevel(12);  // in the context of two standard events only
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name.substr(0, 30) + " " + c.params.substr(0, 60));
+    LogTap::Clear();
+    const json doc = rig_.PostEventAndWait(c.name, c.params);
+    EXPECT_EQ(doc.at("event"), c.sent.empty() ? c.name : c.sent);
+    json context = SdkContext();
+    if (c.name == create || c.name == "qzk_level_achieved") context["level"] = 12;
+    if (c.joins) context.update(json::parse(c.params));
+    EXPECT_EQ(doc.at("context"), context);
+    EXPECT_EQ(CheckLines(), c.lines);
+  }
+  for (const auto& request : rig_.mock().Requests(paths::kAnalytics)) EXPECT_TRUE(request.ok) << request.reason;
+}
+
+// The game started again on the same profile: the counter goes on, the install is not attributed again.
+TEST_F(Track, SequenceAndAttributionSurviveARestartOfTheGame) {
+  EXPECT_EQ(rig_.PostEventAndWait("first").at("eventOrder"), "n2");
+  ASSERT_TRUE(
+      WaitUntil([&] { return ReadFile(rig_.AppConfPath()).find("\"AttributionFlag\":1") != std::string::npos; }));
+  rig_.DestroySdk();
+  ZarnSdk::SdkOptions options;  // the same profile and server
+  options.apiOrigin = rig_.mock().Origin();
+  options.localDataFolder = (rig_.dir().path() / "data").string();
+  ZarnSdk::SdkInstance restarted(std::move(options));
+  restarted.Core().InitSdk("1001", "zarn-demo-key", CallbackSlot<1>::fn);
+  ASSERT_EQ(CallbackSlot<1>::log().Single().code, 200);
+  restarted.Track().PostEvent("second", "", kNoValue);
+  ASSERT_TRUE(rig_.mock().WaitForRequests(paths::kAnalytics, 4));
+  std::map<std::string, std::string> sent;  // event by sequence number
+  for (const json& e : rig_.AnalyticsEvents()) {
+    sent[e.at("eventOrder").get<std::string>()] = e.at("event").get<std::string>();
+  }
+  EXPECT_EQ(sent, (std::map<std::string, std::string>{{"n1", "qzk_startup"}, {"n2", "qzk_self_first"},
+                                                      {"n3", "qzk_startup"}, {"n4", "qzk_self_second"}}));
+  // Whether to attribute was decided before the game heard of the start-up.
+  ASSERT_TRUE(rig_.mock().WaitForAnswers(paths::kProducts, 2));
+  EXPECT_EQ(rig_.mock().RequestCount(paths::kAttribution), 1u);
+}
+
+TEST_F(Track, ConcurrentEventsGetDistinctConsecutiveNumbers) {
+  constexpr int kThreads = 8, kEach = 20;
+  std::vector<std::thread> threads;
+  threads.emplace_back([this] {  // the player's state changes meanwhile
+    for (int i = 0; i < 100; ++i) {
+      rig_.core().SetServerId("s" + std::to_string(i));
+      rig_.core().SetLevel(i);
+    }
+  });
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([this] {
+      for (int i = 0; i < kEach; ++i) rig_.sdk().Track().PostEvent("qzk_level_achieved", "", kNoValue);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  ASSERT_TRUE(rig_.mock().WaitForRequests(paths::kAnalytics, 1 + kThreads * kEach, 60s));
+  std::set<std::string> orders, expected;
+  for (const json& e : rig_.AnalyticsEvents()) orders.insert(e.at("eventOrder").get<std::string>());
+  for (int n = 1; n <= 1 + kThreads * kEach; ++n) expected.insert("n" + std::to_string(n));
+  EXPECT_EQ(orders, expected);
+  EXPECT_EQ(json::parse(ReadFile(rig_.AppConfPath())).at("EventOrder"), 1 + kThreads * kEach);
+}
+
+TEST(TrackBeforeStart, EventBeforeStartUpIsDroppedWithOneLine) {
+  SdkRig rig;
+  {
+    ScopedSdkLog log;
+    rig.sdk().Track().PostEvent("early_event", R"({"a":1})", 1.0);
+    EXPECT_EQ(LogTap::StartingWith("Post Event"), std::vector<std::string>{"Post Event Before Init:early_event"});
+  }
+  EXPECT_FALSE(std::filesystem::exists(rig.AppConfPath()));
+  ASSERT_NO_FATAL_FAILURE(rig.Start());
+  ASSERT_TRUE(rig.mock().WaitForRequests(paths::kAnalytics, 1));
+  rig.DestroySdk();
+  const auto events = rig.AnalyticsEvents();
+  ASSERT_EQ(events.size(), 1u) << "the early event was sent";
+  EXPECT_EQ(events[0].at("event"), "qzk_startup");
+  EXPECT_EQ(events[0].at("eventOrder"), "n1");
+}
+
+}  // namespace
+}  // namespace zarntest

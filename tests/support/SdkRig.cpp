@@ -33,7 +33,40 @@ size_t CountLocked(const std::string& prefix) {
   return n;
 }
 
+void InstallTap() {
+  static const bool installed = [] {
+    el::Helpers::installLogDispatchCallback<TapDispatch>("zarn-test-tap");
+    return true;
+  }();
+  (void)installed;
+}
+
 }  // namespace
+
+testing::AssertionResult IsSdkResult(const CallbackRecord& r, const ZarnSdk::SdkResult& expected) {
+  if (r.code == expected.code && r.msg == expected.message && r.data.empty()) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "got " << r.code << " \"" << Narrow(r.msg) << "\" data \"" << Narrow(r.data)
+                                     << "\", not " << expected.code << " \"" << Narrow(expected.message) << "\"";
+}
+
+testing::AssertionResult AnsweredAtOnce(CallbackLog& log, const ZarnSdk::SdkResult& expected) {
+  const std::vector<CallbackRecord> records = log.Records();
+  if (records.size() != 1) return testing::AssertionFailure() << records.size() << " calls, not 1";
+  if (records[0].thread != std::this_thread::get_id()) return testing::AssertionFailure() << "called on another thread";
+  return IsSdkResult(records[0], expected);
+}
+
+ScopedSdkLog::ScopedSdkLog() : oldCwd_(std::filesystem::current_path().string()) {
+  InstallTap();
+  LogTap::Clear();
+  EXPECT_TRUE(os::ChangeDirectory(dir_.str()));
+  ZarnSdk::ConfigureLogger(true);
+}
+
+ScopedSdkLog::~ScopedSdkLog() {
+  ZarnSdk::ConfigureLogger(false);
+  os::ChangeDirectory(oldCwd_);
+}
 
 std::vector<std::string> LogTap::Lines() {
   std::lock_guard<std::mutex> lock(tapMutex);
@@ -59,11 +92,7 @@ void LogTap::Clear() {
 }
 
 SdkRig::SdkRig(RigOptions options) : oldCwd_(std::filesystem::current_path().string()) {
-  static const bool tapInstalled = [] {
-    el::Helpers::installLogDispatchCallback<TapDispatch>("zarn-test-tap");
-    return true;
-  }();
-  (void)tapInstalled;
+  InstallTap();
   LogTap::Clear();
   EXPECT_TRUE(os::ChangeDirectory(dir_.str()));  // zarnlog.log lands in the temporary folder
 
@@ -83,6 +112,7 @@ SdkRig::SdkRig(RigOptions options) : oldCwd_(std::filesystem::current_path().str
   sdkOptions.apiOrigin = mock_->Origin();
   sdkOptions.localDataFolder = (dir_.path() / "data").string();
   sdkOptions.steamTimings = options.steam;
+  if (options.adjust) options.adjust(sdkOptions);
   sdk_ = std::make_unique<ZarnSdk::SdkInstance>(std::move(sdkOptions));
 }
 
@@ -136,6 +166,14 @@ std::vector<nlohmann::json> SdkRig::AnalyticsEvents() const {
     events.push_back(nlohmann::json::parse(request.body, nullptr, false));
   }
   return events;
+}
+
+nlohmann::json SdkRig::PostEventAndWait(const std::string& name, const std::string& params, double value) {
+  const size_t before = mock_->RequestCount(zarnmock::paths::kAnalytics);
+  sdk_->Track().PostEvent(name, params, value);
+  EXPECT_TRUE(mock_->WaitForRequests(zarnmock::paths::kAnalytics, before + 1)) << "event " << name << " never arrived";
+  const std::vector<nlohmann::json> events = AnalyticsEvents();
+  return events.size() > before ? events.back() : nlohmann::json();
 }
 
 std::string SdkRig::WaitForSavedOrder(size_t count) {

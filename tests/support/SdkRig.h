@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Harness.h"
+#include "Sdk/ResultCodes.h"
 #include "Sdk/SdkInstance.h"
 #include "steam/steam_sim.h"
 #include "tools/mock_backend/MockBackend.h"
@@ -22,7 +25,7 @@
 namespace zarntest {
 
 // Every line the SDK logs in this process once logging is on (a start-up reply marking a test
-// device turns it on). Cleared by each new rig.
+// device turns it on). Cleared by each new rig and ScopedSdkLog.
 class LogTap {
  public:
   static std::vector<std::string> Lines();
@@ -32,9 +35,33 @@ class LogTap {
   static void Clear();
 };
 
+// Turns the SDK's logging on for parts used without a start-up (a start-up reply is what
+// normally turns it on), with zarnlog.log in a temporary working folder; switches it off and
+// restores the working folder on destruction.
+class ScopedSdkLog {
+ public:
+  ScopedSdkLog();
+  ~ScopedSdkLog();
+  ScopedSdkLog(const ScopedSdkLog&) = delete;
+  ScopedSdkLog& operator=(const ScopedSdkLog&) = delete;
+
+ private:
+  TempDir dir_;
+  std::string oldCwd_;
+};
+
+// Whether `r` is the SDK's own result `expected`: its code and message, and empty data.
+testing::AssertionResult IsSdkResult(const CallbackRecord& r, const ZarnSdk::SdkResult& expected);
+// Whether `log` holds exactly one call, made on this thread, with the SDK's own result
+// `expected`: how the SDK refuses a call before the call returns.
+testing::AssertionResult AnsweredAtOnce(CallbackLog& log, const ZarnSdk::SdkResult& expected);
+
 struct RigOptions {
   bool testDevice = true;                  // the start-up reply turns logging on
   ZarnSdk::SteamTimings steam{};
+  // Changes the SDK's options before it is built (a fake Steam port, a failing thread
+  // launcher, a quicker retry).
+  std::function<void(ZarnSdk::SdkOptions&)> adjust;
 };
 
 class SdkRig {
@@ -67,6 +94,10 @@ class SdkRig {
 
   // The analytics documents the mock received, in arrival order.
   std::vector<nlohmann::json> AnalyticsEvents() const;
+  // Posts an event the game's way and waits for the mock to receive it; the document received.
+  // No other analytics may be under way meanwhile.
+  nlohmann::json PostEventAndWait(const std::string& name, const std::string& params = "",
+                                  double value = std::numeric_limits<double>::quiet_NaN());
   // Waits until `count` orders were stored and returns the count-th one's Steam order id.
   static std::string WaitForSavedOrder(size_t count);
   // Steam's report of the player's decision, delivered by the pump's next pass.
