@@ -5,22 +5,16 @@
 // verdict.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <memory>
 #include <set>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
 
 #include <nlohmann/json.hpp>
 
+#include "GameProcess.h"
 #include "Harness.h"
-#include "Os.h"
-#include "TestAuthority.h"
 #include "ZarnProxy.h"
-#include "steam/steam_sim.h"
-#include "tools/mock_backend/MockBackend.h"
 
 namespace zarntest {
 namespace {
@@ -29,8 +23,9 @@ using nlohmann::json;
 namespace paths = zarnmock::paths;
 template <int N>
 using Slot = CallbackSlot<N>;
-
-constexpr uint32_t kSteamAppId = 480;
+using boundary::kSteamAppId;
+using boundary::PaymentData;
+using boundary::Resolve;
 
 struct Exports {
   decltype(&ZarnProxy::CallPay) CallPay = nullptr;
@@ -45,19 +40,13 @@ struct Exports {
   decltype(&ZarnProxy::SetLevel) SetLevel = nullptr;
   decltype(&ZarnProxy::SetNickName) SetNickName = nullptr;
   decltype(&ZarnProxy::SetServerId) SetServerId = nullptr;
-};
 
-template <class F>
-void Resolve(void* library, const char* name, F& target) {
-  target = reinterpret_cast<F>(os::LibrarySymbol(library, name));
-  if (target == nullptr) throw std::runtime_error(std::string("the library does not export ") + name);
-}
+  static Exports Load(void* library);
+};
 
 // The exported names are those GCC gives the declarations (Itanium C++ ABI); W is std::wstring.
 #define W "NSt7__cxx1112basic_stringIwSt11char_traitsIwESaIwEEE"
-Exports LoadSdk() {
-  void* library = os::OpenLibrary(ZARN_SDK_LIBRARY_FILE);
-  if (library == nullptr) throw std::runtime_error("cannot load the library: " + os::LibraryError());
+Exports Exports::Load(void* library) {
   Exports e;
   Resolve(library, "_ZN9ZarnProxy7CallPayE" W "S5_PFviS5_S5_E", e.CallPay);
   Resolve(library, "_ZN9ZarnProxy4ExitEv", e.Exit);
@@ -71,54 +60,11 @@ Exports LoadSdk() {
   Resolve(library, "_ZN9ZarnProxy8SetLevelEi", e.SetLevel);
   Resolve(library, "_ZN9ZarnProxy11SetNickNameE" W, e.SetNickName);
   Resolve(library, "_ZN9ZarnProxy11SetServerIdE" W, e.SetServerId);
-  return e;  // never unloaded: a game keeps the library until it ends
+  return e;
 }
 #undef W
 
-// One game process: the mock backend with the simulated Steam overlay's inbox, the environment
-// the library reads when it loads, then the library. The data folder (also the working folder,
-// for zarnlog.log) is the parent test's, so a restarted game finds what the last one stored.
-struct Game {
-  Game() : home(os::GetEnv("ZARN_SDK_DATA_HOME").value_or("")) {
-    if (home.empty() || !os::ChangeDirectory(home.string())) throw std::runtime_error("no ZARN_SDK_DATA_HOME");
-    const std::filesystem::path inbox = home / "overlay";
-    std::filesystem::create_directories(inbox);
-    zarnmock::MockOptions options;
-    options.authority = TrustedAuthority();
-    options.caCertFile = (home / "ca.pem").string();
-    options.steamSimDir = inbox.string();
-    mock = std::make_unique<zarnmock::MockBackend>(options);
-    mock->Start();
-    os::SetEnv("ZARN_SDK_API_ORIGIN", mock->Origin());
-    os::SetEnv("ZARN_STEAMSIM_DIR", inbox.string());
-    os::SetEnv("ZARN_STEAMSIM_PURCHASE", "approve");
-    SteamSim_SetAppId(kSteamAppId);
-    SteamSim_SetTicketResponse(1, 0);
-    sdk = LoadSdk();
-  }
-  ~Game() {
-    sdk.Exit();  // the SDK's workers stop before the server they may be talking to
-    mock->Stop();
-  }
-  std::filesystem::path AppConf() const { return home / "ZarnSteamExeSdk" / std::to_string(kSteamAppId) / "AppConf"; }
-
-  std::filesystem::path home;
-  std::unique_ptr<zarnmock::MockBackend> mock;
-  Exports sdk;
-};
-
-// A child role's exit status: 0 unless an assertion failed (they print as they fail). Every
-// request the game sent must have passed the server's checks.
-int Play(void (*scenario)(Game&)) {
-  try {
-    Game game;
-    scenario(game);
-    for (const auto& request : game.mock->Requests()) EXPECT_TRUE(request.ok) << request.path << ": " << request.reason;
-  } catch (const std::exception& error) {
-    ADD_FAILURE() << error.what();
-  }
-  return testing::UnitTest::GetInstance()->Failed() ? 1 : 0;
-}
+using Game = boundary::Game<Exports>;
 
 // The one answer an export gave before it returned, on the calling thread.
 template <int N>
@@ -148,16 +94,6 @@ template <int... N>
 void ExpectEachAnsweredOnce(std::integer_sequence<int, N...>) {
   const size_t counts[] = {Slot<N + 1>::log().Count()...};
   for (size_t i = 0; i < sizeof...(N); ++i) EXPECT_EQ(counts[i], 1u) << "call " << i + 1;
-}
-
-std::string PaymentData(const zarnmock::RecordedRequest& created, const std::string& productId,
-                        const std::string& extInfo, int status) {
-  const json order = json::parse(created.replyBody);
-  return json{{"amount", order["defaultAmountMicro"]}, {"currency", order["defaultCurrency"]},
-              {"extInfo", extInfo},                    {"orderId", order["orderId"]},
-              {"productId", productId},                {"quantity", 1},
-              {"status", status}}
-      .dump();
 }
 
 void PlayGameSession(Game& game) {
@@ -294,8 +230,8 @@ void StartOnce(Game& game) {
   }
 }
 
-ZARN_CHILD_ROLE(GameSession) { return Play(PlayGameSession); }
-ZARN_CHILD_ROLE(StartOnce) { return Play(StartOnce); }
+ZARN_CHILD_ROLE(GameSession) { return boundary::Play(PlayGameSession); }
+ZARN_CHILD_ROLE(StartOnce) { return boundary::Play(StartOnce); }
 
 TEST(GameProcess, PlaysASessionFromStartUpToExit) {
   TempDir home;
