@@ -44,6 +44,11 @@ void CZarnCore::InitSdk(const std::string& appId, const std::string& appKey, con
         }
         poolStarted_ = true;
       }
+      if (!c_.delivery.Start()) {
+        lock.Unlock();
+        Report(callback, results::kSteamInitFailure);
+        return;
+      }
       c_.track.Init();
     }
   }
@@ -145,6 +150,8 @@ void CZarnCore::Logout() {
 void CZarnCore::Exit() {
   c_.steam.Exit();
   c_.pool.Stop();
+  // After the workers: no reply can change the outbox any more.
+  c_.delivery.Stop();
   LOG(INFO) << "Excute Exit.";
 }
 

@@ -35,6 +35,7 @@ class CZarnCore {
     sion::WorkerPool& pool;
     ZarnApi& api;
     CZarnTrack& track;
+    EventDelivery& delivery;
     CZarnPay& pay;
     SteamSession& steam;
   };
@@ -50,7 +51,8 @@ class CZarnCore {
   void QueryProducts(const GameCallback& callback);
   bool IsPayAvailable();
   void Logout();
-  // Exit flag, Steam shutdown, the workers stopped and awaited. Nothing is reset.
+  // Exit flag, Steam shutdown, the workers stopped and awaited, undelivered events kept in the
+  // outbox. Nothing is reset.
   void Exit();
   void SetServerId(const std::string& value);
   void SetGameUserId(const std::string& value);

@@ -102,15 +102,8 @@ std::string CZarnTrack::DeviceId() const { return Fields().deviceId; }
 std::string CZarnTrack::Resolution() const { return Fields().resolution; }
 
 std::string CZarnTrack::GetEventOrder() {
-  int64_t order = 0;
-  store_.UpdateConfigJson(false, [&order](nlohmann::json& config) {
-    const auto it = config.find("EventOrder");
-    const int64_t last = (it != config.end() && it->is_number_integer()) ? it->get<int64_t>() : 0;
-    order = last < std::numeric_limits<int64_t>::max() ? last + 1 : last;
-    config["EventOrder"] = order;
-    return true;
-  });
-  return "n" + std::to_string(order);
+  const std::optional<int64_t> number = delivery_.NextNumber();
+  return number ? "n" + std::to_string(*number) : std::string();
 }
 
 void CZarnTrack::PostEvent(const std::string& name, const std::string& params, double value) {
@@ -134,7 +127,9 @@ void CZarnTrack::PostEvent(const std::string& name, const std::string& params, d
     envelope["sdkType"] = std::move(s.sdkType);
     envelope["sdkTime"] = zarnplatform::WallClockMillis();  // read in milliseconds: no overflow in 2262
     // The counter advances before any check: a rejected-looking event still uses a number.
-    envelope["eventOrder"] = GetEventOrder();
+    const std::optional<int64_t> number = delivery_.NextNumber();
+    if (!number) return;  // after Exit nothing is sent
+    envelope["eventOrder"] = "n" + std::to_string(*number);
     envelope["event"] = EventRules::GetEventName(name);
     if (!std::isnan(value)) envelope["value"] = value;
 
@@ -161,8 +156,7 @@ void CZarnTrack::PostEvent(const std::string& name, const std::string& params, d
 
     EventRules::CheckEventAndParams(name, params);
 
-    // Fire-and-forget: the reply (or its failure, logged by the gateway) is dropped.
-    api_.PostTrackData(CompactJson(envelope), [](HttpResp) {});
+    delivery_.Enqueue(*number, CompactJson(envelope));
   } catch (const std::exception& e) {
     LOG(ERROR) << "Post Event Error:" << name << ", " << e.what();
   } catch (...) {

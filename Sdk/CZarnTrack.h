@@ -1,4 +1,5 @@
-// Analytics: builds one JSON event document per event and posts it; the reply is ignored.
+// Analytics: builds one JSON event document per event on the caller's thread and hands it to
+// the event delivery, which numbers, sends, retries and keeps it (EventDelivery.h).
 //
 // Threads: PostEvent runs on whichever thread calls it (the game's threads, an HTTP worker for
 // the login event). Init runs on the thread that starts the SDK; the refreshes on the threads
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <string>
 
+#include "Sdk/EventDelivery.h"
 #include "Sdk/SessionState.h"
 #include "Sdk/ZarnApi.h"
 #include "Sdk/ZarnConfigUtils.h"
@@ -21,8 +23,7 @@ namespace ZarnSdk {
 
 class CZarnTrack {
  public:
-  CZarnTrack(const SessionState& session, ZarnConfigUtils& store, ZarnApi& api)
-      : session_(session), store_(store), api_(api) {}
+  CZarnTrack(const SessionState& session, EventDelivery& delivery) : session_(session), delivery_(delivery) {}
 
   // Copies the identity texts from the global parameters and the player state, and takes the
   // environment texts (logging the time zone and "OS Version：" lines). Called by start-up after
@@ -33,10 +34,12 @@ class CZarnTrack {
   void UpdateUserId() EXCLUDES(mutex_, refreshMutex_);
   // Copies serverId and gameUserId ("_unknown" when empty) and level from the session.
   void UpdateGameUserInfo() EXCLUDES(mutex_, refreshMutex_);
-  // Advances the per-game counter ("EventOrder") by one and returns "n<new value>".
+  // Advances the per-game counter ("EventOrder") by one and returns "n<new value>"; empty
+  // before start-up and after Exit. Takes the number from memory: no disk wait.
   std::string GetEventOrder();
-  // Builds the event document on the calling thread, advances the counter and posts it;
-  // returns without waiting. Checks on the name and parameters only log. `params` is empty or
+  // Builds the event document on the calling thread, advances the counter and queues it for
+  // delivery; returns without waiting for the disk or the network. Checks on the name and
+  // parameters only log. After Exit the event is dropped. `params` is empty or
   // a JSON object; anything else is logged as "Post Event Param Error, Not Valid JSON:" and the
   // event goes out with the SDK's context only. Before Init the event is dropped with the line
   // "Post Event Before Init:<name>" (no Steam application id, so no counter). Never throws.
@@ -71,8 +74,7 @@ class CZarnTrack {
   EventIdentity Fields() const EXCLUDES(mutex_);
 
   const SessionState& session_;
-  ZarnConfigUtils& store_;
-  ZarnApi& api_;
+  EventDelivery& delivery_;
 
   zarnplatform::Mutex refreshMutex_ ACQUIRED_BEFORE(mutex_);
   mutable zarnplatform::Mutex mutex_;

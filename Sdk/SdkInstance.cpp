@@ -35,15 +35,17 @@ SdkInstance::SdkInstance(SdkOptions options)
       pool_(options.workerCount, options.threadLauncher),
       http_(pool_),
       api_(http_, ApiEndpoints::FromOrigin(options.apiOrigin), session_),
-      track_(session_, store_, api_),
+      delivery_(store_, api_, options.threadLauncher, options.eventDelivery),
+      track_(session_, delivery_),
       pay_(api_, session_, track_, options.payResultRetryDelay),
       user_(api_, session_, track_),
       steam_(*steamPort_, pay_, user_, options.steamTimings, options.threadLauncher),
-      core_({session_, store_, pool_, api_, track_, pay_, steam_}) {}
+      core_({session_, store_, pool_, api_, track_, delivery_, pay_, steam_}) {}
 
 SdkInstance::~SdkInstance() {
   steam_.Exit();
   pool_.Stop();
+  delivery_.Stop();
 }
 
 }  // namespace ZarnSdk

@@ -8,6 +8,7 @@
 //   3. CZarnPay::mutex_ / ProductCatalogue::mutex_   (never held together)
 //      CZarnTrack::refreshMutex_ -> CZarnTrack::mutex_
 //   4. ZarnConfigUtils::mutex_       file access
+//      EventDelivery::mutex_          (a leaf; never held with the store's)
 //   5. SessionState::mutex_, SteamSession::mutex_  (leaves)
 //   6. sion::WorkerPool::queueMutex  (taken by every post)
 //   and the logger's own lock, innermost of all.
@@ -43,6 +44,7 @@ struct SdkOptions {
   SteamTimings steamTimings;
   int workerCount = sion::WorkerPool::kDefaultThreadCount;
   std::chrono::milliseconds payResultRetryDelay = CZarnPay::kFirstRetryDelay;
+  EventDeliveryTimings eventDelivery;
   // Starts every thread of the SDK (workers, the Steam pump, ticket waits).
   sion::ThreadLauncher threadLauncher = sion::DefaultThreadLauncher();
 
@@ -71,6 +73,7 @@ class SdkInstance {
   sion::WorkerPool pool_;
   CZarnHttp http_;
   ZarnApi api_;
+  EventDelivery delivery_;
   CZarnTrack track_;
   CZarnPay pay_;
   CZarnUser user_;

@@ -101,12 +101,32 @@ json ZarnConfigUtils::ReadLocked(bool shared) {
   return std::move(*document);
 }
 
-void ZarnConfigUtils::WriteLocked(const json& config, bool shared) {
+bool ZarnConfigUtils::WriteLocked(const json& config, bool shared) {
   const std::string path = ConfigPath(shared);
-  if (path.empty()) return;
+  if (path.empty()) return false;
   const std::string text = CompactJson(config);
-  if (!zarnplatform::ReplaceFileAtomically(path, text)) return;
+  if (!zarnplatform::ReplaceFileAtomically(path, text)) return false;
   LOG(INFO) << "Write Config Json Success. " << text;
+  return true;
+}
+
+std::string ZarnConfigUtils::AppFilePath(const std::string& name) const {
+  const std::string appConfig = GetAppConfigPath();
+  if (appConfig.empty()) return {};
+  return appConfig.substr(0, appConfig.rfind('/') + 1) + name;
+}
+
+std::optional<std::string> ZarnConfigUtils::ReadAppFile(const std::string& name, size_t maxBytes) {
+  MutexLock lock(mutex_);
+  const std::string path = AppFilePath(name);
+  if (path.empty()) return std::nullopt;
+  return zarnplatform::ReadWholeFile(path, maxBytes);
+}
+
+bool ZarnConfigUtils::WriteAppFile(const std::string& name, const std::string& content) {
+  MutexLock lock(mutex_);
+  const std::string path = AppFilePath(name);
+  return !path.empty() && zarnplatform::ReplaceFileAtomically(path, content);
 }
 
 json ZarnConfigUtils::ReadConfigJson(bool shared) {
@@ -127,7 +147,8 @@ void ZarnConfigUtils::WriteCofnigJson(const json& config, bool shared) {
   }
 }
 
-json ZarnConfigUtils::UpdateConfigJson(bool shared, const std::function<bool(json&)>& change) {
+json ZarnConfigUtils::UpdateConfigJson(bool shared, const std::function<bool(json&)>& change, bool* written) {
+  if (written != nullptr) *written = false;
   MutexLock lock(mutex_);
   json document;
   try {
@@ -138,7 +159,8 @@ json ZarnConfigUtils::UpdateConfigJson(bool shared, const std::function<bool(jso
   json changed = document;
   try {
     if (!change(changed)) return document;
-    WriteLocked(changed, shared);
+    const bool replaced = WriteLocked(changed, shared);
+    if (written != nullptr) *written = replaced;
   } catch (const std::exception& error) {
     LOG(ERROR) << "Config update failed: " << error.what();
     return document;

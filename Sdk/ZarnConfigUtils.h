@@ -44,8 +44,16 @@ class ZarnConfigUtils {
   // Read, change and write as one step; returns the document as written (or as it would have
   // been). `change` runs under the store's lock: it must be quick and must not use this store.
   // When it returns false, or throws (logged), nothing is written and the document as read
-  // comes back.
-  nlohmann::json UpdateConfigJson(bool shared, const std::function<bool(nlohmann::json&)>& change) EXCLUDES(mutex_);
+  // comes back. `written` (when given) tells whether the file was replaced.
+  nlohmann::json UpdateConfigJson(bool shared, const std::function<bool(nlohmann::json&)>& change,
+                                  bool* written = nullptr) EXCLUDES(mutex_);
+
+  // Another file of the game's folder, whole: nullopt when missing, unreadable or larger than
+  // `maxBytes`, or before the Steam application id is known.
+  std::optional<std::string> ReadAppFile(const std::string& name, size_t maxBytes) EXCLUDES(mutex_);
+  // Replaces a file of the game's folder atomically, readable by this user only; false when
+  // it cannot be written.
+  bool WriteAppFile(const std::string& name, const std::string& content) EXCLUDES(mutex_);
 
   // Removes temporary files a crash left behind in the SDK's folder and the game's folder. Only
   // files older than a minute go: another game's SDK may be writing one right now.
@@ -57,7 +65,9 @@ class ZarnConfigUtils {
  private:
   std::string ConfigPath(bool shared) const;
   nlohmann::json ReadLocked(bool shared) REQUIRES(mutex_);
-  void WriteLocked(const nlohmann::json& config, bool shared) REQUIRES(mutex_);
+  bool WriteLocked(const nlohmann::json& config, bool shared) REQUIRES(mutex_);
+  // Path of a file in the game's folder; empty without a Steam app id.
+  std::string AppFilePath(const std::string& name) const;
 
   const std::optional<std::string> localDataFolder_;
   const std::string fallbackFolder_;

@@ -5,6 +5,8 @@
 // verdict.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <map>
 #include <set>
 #include <string>
 #include <thread>
@@ -230,12 +232,52 @@ void StartOnce(Game& game) {
   }
 }
 
+// A game that posts events, each different, against the parent's server until it is killed.
+ZARN_CHILD_ROLE(PostsUntilKilled) {
+  if (!os::ChangeDirectory(os::GetEnv("ZARN_SDK_DATA_HOME").value_or(""))) return 1;
+  SteamSim_SetAppId(kSteamAppId);
+  void* library = os::OpenLibrary(ZARN_SDK_LIBRARY_FILE);
+  if (library == nullptr) return 1;
+  const Exports sdk = Exports::Load(library);
+  sdk.Init(L"1001", L"zarn-demo-key", nullptr);
+  for (int i = 0;; ++i) {
+    sdk.PostEvent(L"burst", L"{\"i\":" + std::to_wstring(i) + L"}", i);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a game's pace, not a wait for anything
+  }
+}
+
 ZARN_CHILD_ROLE(GameSession) { return boundary::Play(PlayGameSession); }
 ZARN_CHILD_ROLE(StartOnce) { return boundary::Play(StartOnce); }
 
 TEST(GameProcess, PlaysASessionFromStartUpToExit) {
   TempDir home;
   EXPECT_EQ(RunChild("GameSession", {{"ZARN_SDK_DATA_HOME", home.str()}}), 0);
+}
+
+// Killed twice in the middle of a burst: the numbers go on after each restart, and a number
+// that arrives twice (from the outbox) always has the same content.
+TEST(GameProcess, AGameKilledMidBurstNeverReusesANumber) {
+  TempDir home;
+  zarnmock::MockOptions options;
+  options.authority = TrustedAuthority();
+  options.caCertFile = (home.path() / "ca.pem").string();
+  zarnmock::MockBackend mock(options);
+  mock.Start();
+  for (int run = 0; run < 3; ++run) {
+    const size_t before = mock.RequestCount(paths::kAnalytics);
+    const os::Process game = os::StartProcess(os::ExecutablePath(), {"--zarn-child=PostsUntilKilled"},
+                                              {{"ZARN_SDK_DATA_HOME", home.str()}, {"ZARN_SDK_API_ORIGIN", mock.Origin()}});
+    const bool posted = mock.WaitForRequests(paths::kAnalytics, before + 200, std::chrono::seconds(30));
+    os::Kill(game);
+    ASSERT_TRUE(posted) << "run " << run;
+  }
+  std::map<std::string, std::string> byNumber;
+  for (const auto& request : mock.Requests(paths::kAnalytics)) {
+    const std::string number = json::parse(request.body).at("eventOrder");
+    const auto [kept, fresh] = byNumber.emplace(number, request.body);
+    EXPECT_TRUE(fresh || kept->second == request.body) << number << " sent with other content";
+  }
+  mock.Stop();
 }
 
 TEST(GameProcess, ARestartContinuesTheEventCounterAndDoesNotAttributeAgain) {

@@ -1,5 +1,6 @@
 // Analytics events as the server receives them: the envelope, names and parameters, the checks
 // that only log, the player's state, and the sequence number across threads and restarts.
+#include <algorithm>
 #include <map>
 #include <set>
 #include <tuple>
@@ -65,7 +66,7 @@ TEST_F(Track, EnvelopeCarriesIdentityTimeSequenceAndContext) {
                          {"serverId", "_unknown"},   {"userId", -1},                {"value", 1.5}};
   EXPECT_EQ(doc, expected);
   // "value" only for a number; the player as the game last set it ("_unknown" for an empty text);
-  // the counter goes on and is stored.
+  // the counter goes on.
   rig_.core().SetServerId("s-7");
   rig_.core().SetGameUserId("role-42");
   const json none = rig_.PostEventAndWait("quest_done");
@@ -77,7 +78,6 @@ TEST_F(Track, EnvelopeCarriesIdentityTimeSequenceAndContext) {
   EXPECT_EQ(zero.at("value"), 0.0);
   EXPECT_EQ(zero.at("gameUserId"), "_unknown");
   EXPECT_EQ(zero.at("eventOrder"), "n4");
-  EXPECT_EQ(json::parse(ReadFile(rig_.AppConfPath())).at("EventOrder"), 4);
 }
 
 // Custom names get the prefix; parameters join the context when they are an object; the checks of
@@ -157,14 +157,9 @@ TEST_F(Track, SequenceAndAttributionSurviveARestartOfTheGame) {
   EXPECT_EQ(rig_.PostEventAndWait("first").at("eventOrder"), "n2");
   ASSERT_TRUE(
       WaitUntil([&] { return ReadFile(rig_.AppConfPath()).find("\"AttributionFlag\":1") != std::string::npos; }));
-  rig_.DestroySdk();
-  ZarnSdk::SdkOptions options;  // the same profile and server
-  options.apiOrigin = rig_.mock().Origin();
-  options.localDataFolder = (rig_.dir().path() / "data").string();
-  ZarnSdk::SdkInstance restarted(std::move(options));
-  restarted.Core().InitSdk("1001", "zarn-demo-key", CallbackSlot<1>::fn);
-  ASSERT_EQ(CallbackSlot<1>::log().Single().code, 200);
-  restarted.Track().PostEvent("second", "", kNoValue);
+  rig_.Restart();
+  ASSERT_NO_FATAL_FAILURE(rig_.Start());
+  rig_.sdk().Track().PostEvent("second", "", kNoValue);
   ASSERT_TRUE(rig_.mock().WaitForRequests(paths::kAnalytics, 4));
   std::map<std::string, std::string> sent;  // event by sequence number
   for (const json& e : rig_.AnalyticsEvents()) {
@@ -177,10 +172,14 @@ TEST_F(Track, SequenceAndAttributionSurviveARestartOfTheGame) {
   EXPECT_EQ(rig_.mock().RequestCount(paths::kAttribution), 1u);
 }
 
-TEST_F(Track, ConcurrentEventsGetDistinctConsecutiveNumbers) {
-  constexpr int kThreads = 8, kEach = 20;
+// Eight threads post at once while the player's state changes, and Exit follows at once: every
+// number reaches the server, in this run or from the outbox at the next start, a repeat always
+// with the same content, and the state file ends at the last number used.
+TEST_F(Track, BurstThenExitLosesNoEventAndTheNextStartSendsTheRest) {
+  constexpr int kThreads = 8, kEach = 250, kLast = 1 + kThreads * kEach;
+  rig_.mock().Script(paths::kAnalytics, {.delay = 20ms});  // a server slower than the game
   std::vector<std::thread> threads;
-  threads.emplace_back([this] {  // the player's state changes meanwhile
+  threads.emplace_back([this] {
     for (int i = 0; i < 100; ++i) {
       rig_.core().SetServerId("s" + std::to_string(i));
       rig_.core().SetLevel(i);
@@ -192,12 +191,60 @@ TEST_F(Track, ConcurrentEventsGetDistinctConsecutiveNumbers) {
     });
   }
   for (std::thread& thread : threads) thread.join();
-  ASSERT_TRUE(rig_.mock().WaitForRequests(paths::kAnalytics, 1 + kThreads * kEach, 60s));
-  std::set<std::string> orders, expected;
-  for (const json& e : rig_.AnalyticsEvents()) orders.insert(e.at("eventOrder").get<std::string>());
-  for (int n = 1; n <= 1 + kThreads * kEach; ++n) expected.insert("n" + std::to_string(n));
-  EXPECT_EQ(orders, expected);
-  EXPECT_EQ(json::parse(ReadFile(rig_.AppConfPath())).at("EventOrder"), 1 + kThreads * kEach);
+  const auto exitStarted = std::chrono::steady_clock::now();
+  rig_.core().Exit();
+  EXPECT_LT(std::chrono::steady_clock::now() - exitStarted, 1s) << "Exit waited for the queue";
+  EXPECT_EQ(json::parse(ReadFile(rig_.AppConfPath())).at("EventOrder"), kLast);
+
+  rig_.mock().ClearScript(paths::kAnalytics);
+  rig_.Restart();
+  ASSERT_NO_FATAL_FAILURE(rig_.Start());
+  std::map<std::string, std::string> byNumber;
+  const auto allArrived = [&] {
+    for (const json& event : rig_.AnalyticsEvents()) {
+      const auto [kept, fresh] = byNumber.emplace(event.at("eventOrder").get<std::string>(), event.dump());
+      EXPECT_TRUE(fresh || kept->second == event.dump()) << "number " << kept->first << " reused";
+    }
+    return byNumber.size() == kLast + 1;  // and the second start-up's event
+  };
+  ASSERT_TRUE(WaitUntil(allArrived, 60s)) << byNumber.size() << " numbers arrived";
+  EXPECT_EQ(json::parse(byNumber.at("n" + std::to_string(kLast + 1))).at("event"), "qzk_startup");
+}
+
+TEST(Delivery, FailedEventsAreSentAgainRefusedOnesAreNot) {
+  SdkRig rig(RigOptions{.adjust = [](ZarnSdk::SdkOptions& o) { o.eventDelivery.firstRetry = 20ms; }});
+  rig.mock().Script(paths::kAnalytics, {.failuresBeforeSuccess = 100});  // the server is down a while
+  ASSERT_NO_FATAL_FAILURE(rig.Start());
+  for (int i = 0; i < 99; ++i) rig.sdk().Track().PostEvent("offline", "", kNoValue);
+  const auto delivered = [&rig] {
+    std::set<std::string> numbers;
+    for (const auto& request : rig.mock().Requests(paths::kAnalytics)) {
+      if (request.replyStatus == 200) numbers.insert(json::parse(request.body).at("eventOrder").get<std::string>());
+    }
+    return numbers.size();
+  };
+  ASSERT_TRUE(WaitUntil([&] { return delivered() == 100; }, 30s)) << delivered();
+  // A refusal (4xx) is an answer: logged, not sent again.
+  rig.mock().Script(paths::kAnalytics, {.failuresBeforeSuccess = 1, .failureHttpStatus = 400});
+  rig.PostEventAndWait("refused");
+  rig.mock().ClearScript(paths::kAnalytics);
+  EXPECT_EQ(rig.PostEventAndWait("after").at("eventOrder"), "n102");
+  EXPECT_TRUE(LogTap::WaitFor("Event Refused By Server, Dropped:400"));
+  const auto sent = rig.AnalyticsEvents();
+  EXPECT_EQ(std::count_if(sent.begin(), sent.end(), [](const json& e) { return e["event"] == "qzk_self_refused"; }), 1);
+}
+
+TEST(Delivery, UnwritableStateKeepsNumbersRisingAndAnUnreadableOutboxIsSetAside) {
+  SdkRig rig;
+  const std::filesystem::path folder = rig.AppConfPath().parent_path();
+  std::filesystem::create_directories(rig.AppConfPath());  // a folder where the state file goes
+  WriteFile(folder / "EventOutbox", "[\"n1\", 2");
+  ASSERT_NO_FATAL_FAILURE(rig.Start());
+  ASSERT_TRUE(rig.mock().WaitForRequests(paths::kAnalytics, 1));
+  for (const char* expected : {"n2", "n3", "n4"}) EXPECT_EQ(rig.PostEventAndWait("probe").at("eventOrder"), expected);
+  // The first failure came before logging was on; every later write fails too, unlogged.
+  EXPECT_LE(LogTap::StartingWith("Write EventOrder Failed").size(), 1u) << "logged more than once";
+  EXPECT_EQ(ReadFile(folder / "EventOutbox.unreadable"), "[\"n1\", 2");
 }
 
 TEST(TrackBeforeStart, EventBeforeStartUpIsDroppedWithOneLine) {

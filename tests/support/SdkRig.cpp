@@ -91,7 +91,7 @@ void LogTap::Clear() {
   TapLines().clear();
 }
 
-SdkRig::SdkRig(RigOptions options) : oldCwd_(std::filesystem::current_path().string()) {
+SdkRig::SdkRig(RigOptions options) : oldCwd_(std::filesystem::current_path().string()), options_(std::move(options)) {
   InstallTap();
   LogTap::Clear();
   EXPECT_TRUE(os::ChangeDirectory(dir_.str()));  // zarnlog.log lands in the temporary folder
@@ -101,18 +101,22 @@ SdkRig::SdkRig(RigOptions options) : oldCwd_(std::filesystem::current_path().str
   mockOptions.caCertFile = (dir_.path() / "ca.pem").string();
   mock_ = std::make_unique<zarnmock::MockBackend>(mockOptions);
   mock_->Start();
-  mock_->SetIsTestDevice(options.testDevice ? 1 : 0);
+  mock_->SetIsTestDevice(options_.testDevice ? 1 : 0);
 
   SteamSim_Reset();
   SteamSim_SetClientRunning(true);
   SteamSim_SetAppId(kSteamAppId);
   SteamSim_SetTicketResponse(1, 0);
+  Restart();
+}
 
+void SdkRig::Restart() {
+  sdk_.reset();
   ZarnSdk::SdkOptions sdkOptions;
   sdkOptions.apiOrigin = mock_->Origin();
   sdkOptions.localDataFolder = (dir_.path() / "data").string();
-  sdkOptions.steamTimings = options.steam;
-  if (options.adjust) options.adjust(sdkOptions);
+  sdkOptions.steamTimings = options_.steam;
+  if (options_.adjust) options_.adjust(sdkOptions);
   sdk_ = std::make_unique<ZarnSdk::SdkInstance>(std::move(sdkOptions));
 }
 

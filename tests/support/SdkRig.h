@@ -91,6 +91,8 @@ class SdkRig {
   void StartReady();
   // Ends the SDK now (Exit, every thread joined); the mock keeps its records.
   void DestroySdk();
+  // The game started again: a new SDK on the same profile and server, not yet started.
+  void Restart();
 
   // The analytics documents the mock received, in arrival order.
   std::vector<nlohmann::json> AnalyticsEvents() const;
@@ -106,6 +108,7 @@ class SdkRig {
  private:
   TempDir dir_;
   std::string oldCwd_;
+  RigOptions options_;
   std::unique_ptr<zarnmock::MockBackend> mock_;
   std::unique_ptr<ZarnSdk::SdkInstance> sdk_;
 };

@@ -1,0 +1,269 @@
+#include "Sdk/EventDelivery.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "Sdk/Encoding.h"
+#include "Sdk/ReplyReader.h"
+#include "Sdk/ZarnLog.h"
+
+namespace ZarnSdk {
+namespace {
+
+using zarnplatform::MutexLock;
+
+constexpr char kOutboxFile[] = "EventOutbox";
+constexpr char kSetAsideFile[] = "EventOutbox.unreadable";
+// Room for a full outbox of long documents written by an earlier version of the bounds.
+constexpr std::size_t kMaxOutboxFileBytes = 2 * EventDelivery::kMaxKeptBytes;
+
+}  // namespace
+
+EventDelivery::~EventDelivery() { Stop(); }
+
+bool EventDelivery::Start() {
+  {
+    MutexLock lock(mutex_);
+    if (stopping_) return false;
+    if (started_) return true;
+  }
+  // Read on the thread that starts the SDK, which reads the state files anyway.
+  const int64_t last = std::max<int64_t>(0, reply::IntegerOr<int64_t>(store_.ReadConfigJson(false), "EventOrder", 0));
+  std::vector<std::string> kept = ReadOutbox();
+  {
+    MutexLock lock(mutex_);
+    if (stopping_) return false;
+    lastNumber_ = last;
+    reserved_ = last;
+    for (std::string& document : kept) {
+      keptBytes_ += document.size();
+      // Numbered and covered by the state file in an earlier run: 0 needs no reservation.
+      events_.push_back(Event{++nextSerial_, 0, std::make_shared<const std::string>(std::move(document))});
+    }
+    started_ = true;
+    threadRunning_ = true;
+    wake_ = true;
+  }
+  if (!kept.empty()) LOG(INFO) << "Event Outbox Read, Events:" << kept.size();
+  if (launcher_([this] { Run(); })) return true;
+  LOG(ERROR) << "Event Delivery Thread Could Not Start.";
+  MutexLock lock(mutex_);
+  started_ = false;
+  threadRunning_ = false;
+  events_.clear();
+  keptBytes_ = 0;
+  return false;
+}
+
+std::optional<int64_t> EventDelivery::NextNumber() {
+  MutexLock lock(mutex_);
+  if (!started_ || stopping_) return std::nullopt;
+  // At the top the counter stays, as the state file's reader would leave it.
+  if (lastNumber_ < INT64_MAX) ++lastNumber_;
+  return lastNumber_;
+}
+
+void EventDelivery::Enqueue(int64_t number, std::string document) {
+  MutexLock lock(mutex_);
+  if (!started_ || stopping_) return;
+  keptBytes_ += document.size();
+  events_.push_back(Event{++nextSerial_, number, std::make_shared<const std::string>(std::move(document))});
+  while (events_.size() > kMaxKeptEvents || keptBytes_ > kMaxKeptBytes) {
+    const Event& oldest = events_.front();
+    if (oldest.state == State::InFlight) --inFlight_;
+    keptBytes_ -= oldest.document->size();
+    events_.pop_front();
+    ++dropped_;
+  }
+  outboxDirty_ = true;
+  wake_ = true;
+  changed_.NotifyAll();
+}
+
+void EventDelivery::Stop() {
+  std::vector<std::shared_ptr<const std::string>> documents;
+  int64_t last = 0;
+  {
+    MutexLock lock(mutex_);
+    const bool wasRunning = started_ && !stopping_;
+    stopping_ = true;
+    changed_.NotifyAll();
+    if (!wasRunning) return;
+    changed_.Wait(lock, [this] {
+      mutex_.AssertHeld();
+      return !threadRunning_;
+    });
+    documents = Documents();
+    last = lastNumber_;
+    events_.clear();
+    keptBytes_ = 0;
+  }
+  // Every number handed out is now accounted for: the next start continues right after it.
+  WriteEventOrder(last);
+  WriteOutbox(documents);
+  if (!documents.empty()) LOG(INFO) << "Event Outbox Written At Exit, Events:" << documents.size();
+}
+
+void EventDelivery::Run() {
+  for (;;) {
+    const Clock::time_point next = Pass();
+    MutexLock lock(mutex_);
+    if (stopping_) break;
+    changed_.WaitUntil(lock, next, [this] {
+      mutex_.AssertHeld();
+      return stopping_ || wake_;
+    });
+    if (stopping_) break;
+    wake_ = false;
+  }
+  MutexLock lock(mutex_);
+  threadRunning_ = false;
+  // Under the lock: once it is released a waiting Stop may return and this object go away.
+  changed_.NotifyAll();
+}
+
+EventDelivery::Clock::time_point EventDelivery::Pass() {
+  // Numbers are reserved half a block ahead of need, so an event rarely waits for the disk.
+  int64_t reserveTo = 0;
+  {
+    MutexLock lock(mutex_);
+    if (lastNumber_ + kReservedBlock / 2 > reserved_) reserveTo = std::max(lastNumber_, reserved_) + kReservedBlock;
+  }
+  if (reserveTo != 0) {
+    const bool written = WriteEventOrder(reserveTo);
+    bool logFailure = false;
+    {
+      MutexLock lock(mutex_);
+      reservationBroken_ = !written;
+      if (written) reserved_ = std::max(reserved_, reserveTo);
+      logFailure = !written && !reservationFailureLogged_;
+      if (logFailure) reservationFailureLogged_ = true;
+    }
+    // Numbers keep rising in this process; only a restart could repeat one now.
+    if (logFailure) LOG(ERROR) << "Write EventOrder Failed, Numbers Not Reserved:" << reserveTo;
+  }
+
+  std::vector<std::pair<uint64_t, std::shared_ptr<const std::string>>> toSend;
+  std::vector<std::shared_ptr<const std::string>> outbox;
+  bool flush = false;
+  uint64_t dropped = 0;
+  const Clock::time_point now = Clock::now();
+  Clock::time_point next = Clock::time_point::max();
+  {
+    MutexLock lock(mutex_);
+    for (Event& event : events_) {
+      if (inFlight_ >= kMaxInFlight) break;
+      if (event.state == State::InFlight) continue;
+      if (event.state == State::Waiting && event.due > now) {
+        next = std::min(next, event.due);
+        continue;
+      }
+      // Nothing leaves the process with a number the state file does not cover yet.
+      if (event.number > reserved_ && !reservationBroken_) continue;
+      event.state = State::InFlight;
+      ++inFlight_;
+      toSend.emplace_back(event.serial, event.document);
+    }
+    dropped = std::exchange(dropped_, 0);
+    if (outboxDirty_) {
+      if (now - lastFlush_ >= timings_.flushInterval) {
+        outbox = Documents();
+        outboxDirty_ = false;
+        lastFlush_ = now;
+        flush = true;
+      } else {
+        next = std::min(next, lastFlush_ + timings_.flushInterval);
+      }
+    }
+  }
+  if (dropped != 0) LOG(WARNING) << "Event Outbox Full, Oldest Events Dropped:" << dropped;
+  if (flush) WriteOutbox(outbox);
+  for (const auto& [serial, document] : toSend) Send(serial, *document);
+  return next;
+}
+
+void EventDelivery::Send(uint64_t serial, const std::string& document) {
+  api_.PostTrackData(document, [this, serial](HttpResp reply) { HandleReply(serial, reply); });
+}
+
+void EventDelivery::HandleReply(uint64_t serial, const HttpResp& reply) {
+  // Any reply but a server failure is an answer: the server has the event, or never will.
+  const bool answered = reply.httpStatus != 0 && reply.httpStatus < 500;
+  {
+    MutexLock lock(mutex_);
+    const auto it = Find(serial);
+    if (it != events_.end() && it->state == State::InFlight) {
+      --inFlight_;
+      if (answered) {
+        keptBytes_ -= it->document->size();
+        events_.erase(it);
+        outboxDirty_ = true;
+      } else {
+        it->state = State::Waiting;
+        const auto delay = std::min<std::chrono::milliseconds>(
+            timings_.longestRetry, timings_.firstRetry * (int64_t{1} << std::min(it->failures, 20)));
+        ++it->failures;
+        it->due = Clock::now() + delay;
+      }
+    }
+    wake_ = true;
+    changed_.NotifyAll();
+  }
+  if (answered && reply.httpStatus >= 400) LOG(WARNING) << "Event Refused By Server, Dropped:" << reply.httpStatus;
+}
+
+std::deque<EventDelivery::Event>::iterator EventDelivery::Find(uint64_t serial) {
+  const auto it = std::lower_bound(events_.begin(), events_.end(), serial,
+                                   [](const Event& event, uint64_t wanted) { return event.serial < wanted; });
+  return it != events_.end() && it->serial == serial ? it : events_.end();
+}
+
+std::vector<std::shared_ptr<const std::string>> EventDelivery::Documents() const {
+  std::vector<std::shared_ptr<const std::string>> documents;
+  documents.reserve(events_.size());
+  for (const Event& event : events_) documents.push_back(event.document);
+  return documents;
+}
+
+void EventDelivery::WriteOutbox(const std::vector<std::shared_ptr<const std::string>>& documents) {
+  reply::Json list = reply::Json::array();
+  for (const auto& document : documents) list.push_back(*document);
+  store_.WriteAppFile(kOutboxFile, CompactJson(list));
+}
+
+std::vector<std::string> EventDelivery::ReadOutbox() {
+  const std::optional<std::string> text = store_.ReadAppFile(kOutboxFile, kMaxOutboxFileBytes);
+  if (!text) return {};
+  std::vector<std::string> documents;
+  const std::optional<reply::Json> list = reply::Parse(*text);
+  bool readable = list && list->is_array();
+  if (readable) {
+    for (const reply::Json& document : *list) {
+      if (!document.is_string()) {
+        readable = false;
+        break;
+      }
+      documents.push_back(document.get<std::string>());
+    }
+  }
+  if (readable) return documents;
+  // Kept for a look, and out of the way of the next start-up.
+  LOG(ERROR) << "Event Outbox Unreadable, Set Aside As " << kSetAsideFile;
+  store_.WriteAppFile(kSetAsideFile, *text);
+  store_.WriteAppFile(kOutboxFile, "[]");
+  return {};
+}
+
+bool EventDelivery::WriteEventOrder(int64_t value) {
+  bool written = false;
+  store_.UpdateConfigJson(
+      false,
+      [value](reply::Json& config) {
+        config["EventOrder"] = value;
+        return true;
+      },
+      &written);
+  return written;
+}
+
+}  // namespace ZarnSdk

@@ -1,0 +1,112 @@
+// Delivery of analytics events: their sequence numbers, sending, retries and the outbox.
+//
+// The game's thread only takes a number from memory and queues the event's document; one
+// delivery thread does everything that waits. It reserves numbers ahead in the game's state
+// file ("EventOrder" = the last number reserved) before any event carrying them leaves the
+// process, so a number is never handed out twice, even across a crash; a clean Stop writes the
+// exact last number instead. Every event not yet answered by the server (queued, in flight, or
+// failed with no reply or a 5xx) is kept in a per-game outbox file, rewritten at most once a
+// flush interval and at Stop; the next start sends its events before new ones. Delivery is at
+// least once: an event in flight at Stop or a crash may arrive twice, with the same number.
+//
+// Threads: NextNumber and Enqueue on any thread (never blocking on disk or network); Start and
+// Stop on the thread that starts or ends the SDK; completions on HTTP workers; the delivery
+// thread. `mutex_` guards everything below it and is a leaf: no file, post or log under it.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Sdk/HttpResp.h"
+#include "Sdk/ZarnApi.h"
+#include "Sdk/ZarnConfigUtils.h"
+#include "platform/Mutex.h"
+#include "transport/ThreadLauncher.h"
+
+namespace ZarnSdk {
+
+struct EventDeliveryTimings {
+  std::chrono::milliseconds flushInterval{1000};  // how stale the outbox file may get
+  std::chrono::milliseconds firstRetry{2000};     // doubling for each failure of an event
+  std::chrono::milliseconds longestRetry{5 * 60 * 1000};
+};
+
+class EventDelivery {
+ public:
+  static constexpr int64_t kReservedBlock = 1000;
+  static constexpr std::size_t kMaxKeptEvents = 10000;
+  static constexpr std::size_t kMaxKeptBytes = 4u << 20;
+  static constexpr int kMaxInFlight = 32;
+
+  EventDelivery(ZarnConfigUtils& store, ZarnApi& api, sion::ThreadLauncher launcher, EventDeliveryTimings timings)
+      : store_(store), api_(api), launcher_(std::move(launcher)), timings_(timings) {}
+  ~EventDelivery();
+  EventDelivery(const EventDelivery&) = delete;
+  EventDelivery& operator=(const EventDelivery&) = delete;
+
+  // Once the game's Steam application id is known: reads the counter and the outbox (its
+  // events go first) and starts the delivery thread. True when running (also when it was);
+  // false when the thread cannot be started (a later call tries again) or after Stop.
+  bool Start() EXCLUDES(mutex_);
+  // The next sequence number; nullopt before Start or after Stop.
+  std::optional<int64_t> NextNumber() EXCLUDES(mutex_);
+  // Queues an event's document (as it will be sent) carrying `number`. Beyond the outbox's
+  // bounds the oldest kept events are dropped (counted, logged by the delivery thread).
+  void Enqueue(int64_t number, std::string document) EXCLUDES(mutex_);
+  // Ends the delivery thread and writes the outbox (every event not answered) and the exact
+  // last number. Call after the HTTP workers have stopped, so no completion runs any more.
+  void Stop() EXCLUDES(mutex_);
+
+ private:
+  enum class State { Queued, InFlight, Waiting };
+  struct Event {
+    uint64_t serial = 0;  // order of arrival, kept across restarts by the outbox's order
+    int64_t number = 0;   // 0 for an event read back from the outbox (already covered)
+    std::shared_ptr<const std::string> document;  // shared: the outbox copies the list under the lock
+    State state = State::Queued;
+    int failures = 0;
+    std::chrono::steady_clock::time_point due;
+  };
+  using Clock = std::chrono::steady_clock;
+
+  void Run() EXCLUDES(mutex_);
+  // One pass of the delivery thread; returns when it wants to run again.
+  Clock::time_point Pass() EXCLUDES(mutex_);
+  void Send(uint64_t serial, const std::string& document) EXCLUDES(mutex_);
+  void HandleReply(uint64_t serial, const HttpResp& reply) EXCLUDES(mutex_);
+  std::deque<Event>::iterator Find(uint64_t serial) REQUIRES(mutex_);
+  std::vector<std::shared_ptr<const std::string>> Documents() const REQUIRES(mutex_);
+  void WriteOutbox(const std::vector<std::shared_ptr<const std::string>>& documents);
+  std::vector<std::string> ReadOutbox();
+  bool WriteEventOrder(int64_t value) EXCLUDES(mutex_);
+
+  ZarnConfigUtils& store_;
+  ZarnApi& api_;
+  const sion::ThreadLauncher launcher_;
+  const EventDeliveryTimings timings_;
+
+  zarnplatform::Mutex mutex_;
+  zarnplatform::CondVar changed_;  // an event queued or answered, stop requested, thread ended
+  bool started_ GUARDED_BY(mutex_) = false;
+  bool stopping_ GUARDED_BY(mutex_) = false;
+  bool threadRunning_ GUARDED_BY(mutex_) = false;
+  int64_t lastNumber_ GUARDED_BY(mutex_) = 0;  // the last number handed out
+  int64_t reserved_ GUARDED_BY(mutex_) = 0;    // numbers up to this are in the state file
+  bool reservationBroken_ GUARDED_BY(mutex_) = false;  // the state file cannot be written
+  bool reservationFailureLogged_ GUARDED_BY(mutex_) = false;
+  bool wake_ GUARDED_BY(mutex_) = false;  // something for the delivery thread to do
+  std::deque<Event> events_ GUARDED_BY(mutex_);    // every event not answered, oldest first
+  std::size_t keptBytes_ GUARDED_BY(mutex_) = 0;
+  uint64_t nextSerial_ GUARDED_BY(mutex_) = 0;
+  uint64_t dropped_ GUARDED_BY(mutex_) = 0;  // by the bounds, not yet logged
+  int inFlight_ GUARDED_BY(mutex_) = 0;
+  bool outboxDirty_ GUARDED_BY(mutex_) = false;
+  Clock::time_point lastFlush_ GUARDED_BY(mutex_);
+};
+
+}  // namespace ZarnSdk
