@@ -42,6 +42,11 @@ SdkInstance::SdkInstance(SdkOptions options)
       steam_(*steamPort_, pay_, user_, options.steamTimings, options.threadLauncher),
       core_({session_, store_, pool_, api_, track_, delivery_, pay_, steam_}) {}
 
+void SdkInstance::StopForUnload(bool processTerminating) {
+  pool_.StopForUnload(processTerminating);
+  if (!processTerminating) delivery_.Stop();
+}
+
 SdkInstance::~SdkInstance() {
   steam_.Exit();
   pool_.Stop();

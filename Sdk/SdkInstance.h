@@ -61,6 +61,12 @@ class SdkInstance {
   SdkInstance(const SdkInstance&) = delete;
   SdkInstance& operator=(const SdkInstance&) = delete;
 
+  // For the library's unload or the process's end without Exit: the workers stop (see
+  // sion::WorkerPool::StopForUnload) and, unless the process is terminating (its threads are
+  // gone), undelivered events are written to the outbox and the delivery thread ends, so no
+  // SDK thread writes or logs while the process tears its globals down.
+  void StopForUnload(bool processTerminating);
+
   CZarnCore& Core() { return core_; }
   CZarnPay& Pay() { return pay_; }
   CZarnTrack& Track() { return track_; }

@@ -1,5 +1,7 @@
 #include "proxy/ProcessSdk.h"
 
+#include <cstdlib>
+
 #include "platform/Platform.h"
 #include "transport/ProcessExit.h"
 
@@ -13,6 +15,10 @@ unsigned long creatorProcess = 0;
 // parent's files and connections: there the SDK stays inert.
 bool InForkedChild() { return creatorProcess != zarnplatform::CurrentProcessId(); }
 
+void StopForUnload() {
+  if (processSdk != nullptr && !InForkedChild()) processSdk->StopForUnload(sion::ProcessIsTerminating());
+}
+
 // When the library is unloaded or the process exits, the workers are stopped with a bounded
 // wait so that the game's exit never hangs.
 struct ProcessSdkOwner {
@@ -20,9 +26,7 @@ struct ProcessSdkOwner {
     creatorProcess = zarnplatform::CurrentProcessId();
     Guarded("load", [] { processSdk = new SdkInstance(SdkOptions::FromEnvironment()); });
   }
-  ~ProcessSdkOwner() {
-    if (processSdk != nullptr && !InForkedChild()) processSdk->Pool().StopForUnload(sion::ProcessIsTerminating());
-  }
+  ~ProcessSdkOwner() { StopForUnload(); }
   ProcessSdkOwner(const ProcessSdkOwner&) = delete;
   ProcessSdkOwner& operator=(const ProcessSdkOwner&) = delete;
 };
@@ -38,6 +42,10 @@ void PinProcessSdk() noexcept {
   // Once the SDK runs threads, unloading its code would pull it from under them.
   static const bool pinned = [] {
     zarnplatform::PinModuleContaining(reinterpret_cast<const void*>(&PinProcessSdk));
+    // Registered now, after the library's own globals (the logger among them) were built, so
+    // it runs before they are destroyed at the process's exit: the SDK's threads end and the
+    // undelivered events are kept while logging and files still work.
+    std::atexit(StopForUnload);
     return true;
   }();
   (void)pinned;

@@ -215,16 +215,7 @@ void PlayThroughTheCInterface(Game& game) {
   ExpectSdkCode(AtOnce(14), ZARN_NOT_LOGIN, "Not Login.");
 
   // Start-up, login and the game's own event, with the identity set above.
-  ASSERT_TRUE(mock.WaitForAnswers(paths::kAnalytics, 3));
-  bool bossEventSeen = false;
-  for (const auto& request : mock.Requests(paths::kAnalytics)) {
-    const json event = json::parse(request.body);
-    if (event["event"] != "qzk_self_boss_killed") continue;
-    bossEventSeen = true;
-    EXPECT_EQ(event["serverId"], "s-7");
-    EXPECT_EQ(event["gameUserId"], "role-42");
-  }
-  EXPECT_TRUE(bossEventSeen);
+  boundary::ExpectBossEventWithIdentity(mock);
 
   // Exit ends a login that waits for Steam's ticket answer; afterwards nothing is sent.
   SteamSim_SetTicketResponse(1, -1);

@@ -90,4 +90,17 @@ inline std::string PaymentData(const zarnmock::RecordedRequest& created, const s
       .dump();
 }
 
+// The scenario's own event arrived with the identity the game set before it.
+inline void ExpectBossEventWithIdentity(zarnmock::MockBackend& mock) {
+  ASSERT_TRUE(mock.WaitForAnswers(zarnmock::paths::kAnalytics, 3));
+  int seen = 0;
+  for (const auto& request : mock.Requests(zarnmock::paths::kAnalytics)) {
+    const nlohmann::json event = nlohmann::json::parse(request.body);
+    if (event["event"] != "qzk_self_boss_killed") continue;
+    ++seen;
+    EXPECT_EQ(event["serverId"].get<std::string>() + " " + event["gameUserId"].get<std::string>(), "s-7 role-42");
+  }
+  EXPECT_EQ(seen, 1);
+}
+
 }  // namespace zarntest::boundary

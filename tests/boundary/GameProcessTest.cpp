@@ -7,10 +7,12 @@
 
 #include <chrono>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -184,16 +186,7 @@ void PlayGameSession(Game& game) {
   ExpectSdkCode(AtOnce<13>(), -405, L"Not Login.");
 
   // Start-up, login and the game's own event, with the identity set above.
-  ASSERT_TRUE(mock.WaitForAnswers(paths::kAnalytics, 3));
-  bool bossEventSeen = false;
-  for (const auto& request : mock.Requests(paths::kAnalytics)) {
-    const json event = json::parse(request.body);
-    if (event["event"] != "qzk_self_boss_killed") continue;
-    bossEventSeen = true;
-    EXPECT_EQ(event["serverId"], "s-7");
-    EXPECT_EQ(event["gameUserId"], "role-42");
-  }
-  EXPECT_TRUE(bossEventSeen);
+  boundary::ExpectBossEventWithIdentity(mock);
 
   // Exit ends a login that waits for Steam's ticket answer; afterwards nothing is sent.
   SteamSim_SetTicketResponse(1, -1);
@@ -246,7 +239,52 @@ ZARN_CHILD_ROLE(PostsUntilKilled) {
   }
 }
 
+// A game that unloads the library after Init, during a login's ticket wait, or right after
+// Exit, and then goes on running while the SDK's threads would have run library code again.
+ZARN_CHILD_ROLE(UnloadsTheLibrary) {
+  const std::string order = os::GetEnv("ZARN_TEST_UNLOAD").value_or("");
+  if (!os::ChangeDirectory(os::GetEnv("ZARN_SDK_DATA_HOME").value_or(""))) return 1;
+  SteamSim_SetAppId(kSteamAppId);
+  SteamSim_SetTicketResponse(1, -1);
+  void* library = os::OpenLibrary(ZARN_SDK_LIBRARY_FILE);
+  if (library == nullptr) return 1;
+  const Exports sdk = Exports::Load(library);
+  sdk.Init(L"1001", L"zarn-demo-key", nullptr);
+  if (order == "login") sdk.Login(nullptr);
+  if (order == "exit") sdk.Exit();
+  os::CloseLibrary(library);
+  // Longer than the Steam pump's period and the ticket wait's polls: not a wait for anything.
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  return 0;
+}
+
+// After a fork() the child must neither wait for the parent's threads nor send anything.
+void ForkAfterInit(Game& game) {
+  game.sdk.Init(L"1001", L"zarn-demo-key", Slot<1>::fn);
+  ASSERT_EQ(Slot<1>::log().Single().code, 200);
+  std::chrono::milliseconds took{};
+  const std::optional<int> child = os::RunInForkedChild(
+      [&game] {
+        game.sdk.PostEvent(L"in_child", L"", 1.0);
+        game.sdk.Exit();
+        return 0;
+      },
+      took);
+  if (!child) return;  // no fork() on this system
+  EXPECT_EQ(*child, 0);
+  EXPECT_LT(took, std::chrono::seconds(1)) << "the child waited for the parent's threads";
+  game.sdk.PostEvent(L"in_parent", L"", 1.0);
+  ASSERT_TRUE(WaitUntil([&game] {
+    for (const auto& request : game.mock->Requests(paths::kAnalytics)) {
+      EXPECT_EQ(request.body.find("in_child"), std::string::npos) << "the child sent an event";
+      if (request.body.find("in_parent") != std::string::npos) return true;
+    }
+    return false;
+  }));
+}
+
 ZARN_CHILD_ROLE(GameSession) { return boundary::Play(PlayGameSession); }
+ZARN_CHILD_ROLE(ForkAfterInit) { return boundary::Play(ForkAfterInit); }
 ZARN_CHILD_ROLE(StartOnce) { return boundary::Play(StartOnce); }
 
 TEST(GameProcess, PlaysASessionFromStartUpToExit) {
@@ -263,11 +301,11 @@ TEST(GameProcess, AGameKilledMidBurstNeverReusesANumber) {
   options.caCertFile = (home.path() / "ca.pem").string();
   zarnmock::MockBackend mock(options);
   mock.Start();
-  for (int run = 0; run < 3; ++run) {
+  for (int run = 0; run < 2; ++run) {
     const size_t before = mock.RequestCount(paths::kAnalytics);
     const os::Process game = os::StartProcess(os::ExecutablePath(), {"--zarn-child=PostsUntilKilled"},
                                               {{"ZARN_SDK_DATA_HOME", home.str()}, {"ZARN_SDK_API_ORIGIN", mock.Origin()}});
-    const bool posted = mock.WaitForRequests(paths::kAnalytics, before + 200, std::chrono::seconds(30));
+    const bool posted = mock.WaitForRequests(paths::kAnalytics, before + 100, std::chrono::seconds(30));
     os::Kill(game);
     ASSERT_TRUE(posted) << "run " << run;
   }
@@ -278,6 +316,25 @@ TEST(GameProcess, AGameKilledMidBurstNeverReusesANumber) {
     EXPECT_TRUE(fresh || kept->second == request.body) << number << " sent with other content";
   }
   mock.Stop();
+}
+
+TEST(GameProcess, UnloadingTheLibraryInAnyOrderLeavesTheGameRunning) {
+  TempDir home;
+  std::vector<std::pair<std::string, os::Process>> games;
+  for (const char* order : {"init", "login", "exit"}) {
+    for (int run = 0; run < 10; ++run) {
+      games.emplace_back(order, os::StartProcess(os::ExecutablePath(), {"--zarn-child=UnloadsTheLibrary"},
+                                                 {{"ZARN_TEST_UNLOAD", order},
+                                                  {"ZARN_SDK_DATA_HOME", home.str()},
+                                                  {"ZARN_SDK_API_ORIGIN", "https://127.0.0.1:1"}}));
+    }
+  }
+  for (const auto& [order, game] : games) EXPECT_EQ(os::WaitForExit(game, std::chrono::seconds(60)), 0) << order;
+}
+
+TEST(GameProcess, AForkedChildEndsAtOnceAndSendsNothing) {
+  TempDir home;
+  EXPECT_EQ(RunChild("ForkAfterInit", {{"ZARN_SDK_DATA_HOME", home.str()}}), 0);
 }
 
 TEST(GameProcess, ARestartContinuesTheEventCounterAndDoesNotAttributeAgain) {

@@ -25,6 +25,8 @@ TEST(Login, RefusedOnTheCallingThreadUntilStartedAndLoggedIn) {
   EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<1>::log(), results::kNotInit));
   rig.core().CallPay(kProduct, "", CallbackSlot<2>::fn);
   EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<2>::log(), results::kNotInit));
+  rig.core().QueryProducts(CallbackSlot<5>::fn);  // nothing to sign a request with yet
+  EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<5>::log(), results::kNotInit));
   EXPECT_FALSE(rig.core().IsPayAvailable());
   EXPECT_TRUE(rig.mock().Requests().empty());
   ASSERT_NO_FATAL_FAILURE(rig.Start());

@@ -172,6 +172,8 @@ TEST(Storage, ClientIdIsDerivedOnceAndKept) {
     EXPECT_EQ(ReadFile(shared), R"({"ClientId":")" + id + R"(","Other":1})");
   }
   // Without a machine id: a random (version 4) UUID without its hyphens, kept once stored.
+  // (Windows reads the registry's hyphenated MachineGuid, which a test cannot take away.)
+  if (ZarnUtils::GetMachineGuid().find('-') != std::string::npos) return;
   source.Use({(p.dir.path() / "missing").string()});
   Profile third;
   const std::string random = ZarnUtils::GetClientId(third.store);
@@ -236,6 +238,51 @@ TEST(Storage, WriterKilledMidWriteLeavesAWholeDocument) {
   ASSERT_TRUE(survivor.is_object() && survivor.value("Padding", std::string()).size() == kPadding);
   EXPECT_GE(survivor.value("EventOrder", 0), writes);
   EXPECT_EQ(RaiseEventOrder(p.store)["EventOrder"], survivor.value("EventOrder", 0) + 1);
+}
+
+// The log can hold the session token and the Steam ticket: no file while logging is off, owner
+// only when on, and a link planted under its name is not followed.
+TEST(Storage, LogFileOnlyWhileLoggingOwnerOnlyNeverThroughALink) {
+  TempDir dir;
+  const std::string oldCwd = fs::current_path().string();
+  ASSERT_TRUE(os::ChangeDirectory(dir.str()));
+  const fs::path log = dir.path() / "zarnlog.log", victim = dir.path() / "victim";
+  ZarnSdk::ConfigureLogger(false);
+  LOG(INFO) << "while off";
+  EXPECT_FALSE(fs::exists(log));
+  ZarnSdk::ConfigureLogger(true);
+  LOG(INFO) << "token=secret";
+  EXPECT_NE(ReadFile(log).find("token=secret"), std::string::npos);
+  EXPECT_TRUE(os::OnlyOwnerMayRead(log.string()));
+  ZarnSdk::ConfigureLogger(false);
+  fs::remove(log);
+  WriteFile(victim, "");
+  std::error_code noLinks;  // a system without symbolic links for this user has nothing to plant
+  fs::create_symlink(victim, log, noLinks);
+  if (!noLinks) {
+    ZarnSdk::ConfigureLogger(true);
+    LOG(INFO) << "through the link";
+    ZarnSdk::ConfigureLogger(false);
+    EXPECT_EQ(ReadFile(victim), "");
+  }
+  os::ChangeDirectory(oldCwd);
+}
+
+TEST(Storage, TemporaryFilesACrashLeftAreRemovedOnceAMinuteOld) {
+  Profile p;
+  const fs::path game = fs::path(p.store.GetAppConfigPath()).parent_path();
+  RaiseEventOrder(p.store);
+  const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(2);
+  for (const fs::path& stray : {game / "AppConf.tmp-a1b2c3", p.sdk / "SharedConf.tmp-d4e5f6"}) {
+    WriteFile(stray, "{");
+    fs::last_write_time(stray, old);
+  }
+  WriteFile(game / "AppConf.tmp-busy00", "{");  // another process may be writing it now
+  p.store.RemoveStaleTemporaryFiles();
+  EXPECT_EQ(EntriesIn(game), 2u);
+  EXPECT_TRUE(fs::exists(game / "AppConf.tmp-busy00"));
+  EXPECT_EQ(EntriesIn(p.sdk), 1u) << "only the game's folder is left";
+  EXPECT_EQ(p.store.ReadConfigJson(false)["EventOrder"], 1);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -51,6 +52,14 @@ void Kill(const Process& process);
 void* OpenLibrary(const std::string& path);  // null on failure
 void* LibrarySymbol(void* library, const char* name);
 std::string LibraryError();
+// Unloads it the way a game's plugin manager does (dlclose, FreeLibrary).
+void CloseLibrary(void* library);
+// Runs `body` in a child made by fork(), which ends with std::exit(body()), and waits for it:
+// its exit status and how long it took, or nullopt where there is no fork() (Windows).
+std::optional<int> RunInForkedChild(const std::function<int()>& body, std::chrono::milliseconds& took);
+// Whether only the file's owner may read it (POSIX mode bits; on Windows the profile folder's
+// access rules decide, and this is true).
+bool OnlyOwnerMayRead(const std::string& path);
 
 // ---- loopback sockets, for the tests' own servers
 using Socket = std::intptr_t;
@@ -74,5 +83,8 @@ void Close(Socket socket);
 void CloseWithReset(Socket socket);
 // The server's writes to a client that already left must not end the test process.
 void IgnoreBrokenPipesOnThisThread();
+// True when the program runs under Wine, whose Winsock reports a connection reset after
+// received data as an orderly close (recv returns 0, not WSAECONNRESET as Windows does).
+bool RunningUnderWine();
 
 }  // namespace zarntest::os

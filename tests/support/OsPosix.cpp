@@ -131,6 +131,23 @@ std::string LibraryError() {
   return error != nullptr ? error : "";
 }
 
+void CloseLibrary(void* library) { ::dlclose(library); }
+
+std::optional<int> RunInForkedChild(const std::function<int()>& body, std::chrono::milliseconds& took) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) std::exit(body());
+  int status = -1;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return -1;
+  took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+bool OnlyOwnerMayRead(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && (info.st_mode & 077) == 0;
+}
+
 namespace {
 
 Socket BoundLoopback(uint16_t& port) {
@@ -221,5 +238,7 @@ void IgnoreBrokenPipesOnThisThread() {
   sigaddset(&set, SIGPIPE);
   ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
+
+bool RunningUnderWine() { return false; }
 
 }  // namespace zarntest::os

@@ -217,6 +217,12 @@ void* LibrarySymbol(void* library, const char* name) {
 
 std::string LibraryError() { return "Windows error " + std::to_string(GetLastError()); }
 
+void CloseLibrary(void* library) { FreeLibrary(reinterpret_cast<HMODULE>(library)); }
+
+std::optional<int> RunInForkedChild(const std::function<int()>&, std::chrono::milliseconds&) { return std::nullopt; }
+
+bool OnlyOwnerMayRead(const std::string&) { return true; }
+
 Socket ListenLoopback(uint16_t& port) {
   const Socket s = BoundLoopback(port);
   if (listen(AsSocket(s), SOMAXCONN) != 0) {
@@ -288,5 +294,10 @@ void CloseWithReset(Socket socket) {
 
 // Windows has no SIGPIPE: a write to a closed connection fails with an error instead.
 void IgnoreBrokenPipesOnThisThread() {}
+
+bool RunningUnderWine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 
 }  // namespace zarntest::os
