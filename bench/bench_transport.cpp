@@ -1,5 +1,6 @@
 // Transport figures: parsing a large chunked reply, and whole requests over loopback (TLS, and
-// plain for comparison), each a fresh connection as the SDK makes them.
+// plain for comparison), each on a fresh connection: the thread has no connection pool, as
+// the SDK's workers have (bench_connections measures those).
 #ifndef CPPHTTPLIB_OPENSSL_SUPPORT
 #define CPPHTTPLIB_OPENSSL_SUPPORT
 #endif

@@ -18,6 +18,11 @@ class ByteStream {
   // vanished without closing, and sion::Error on failures and after the read time limit.
   virtual std::size_t ReadSome(char* buffer, std::size_t capacity) = 0;
 
+  // For a connection kept between requests: true when the peer has neither closed it nor sent
+  // anything since the last reply, so the next request may go out on it. Never blocks: it
+  // looks only at what has already arrived.
+  virtual bool StillIdle() noexcept = 0;
+
   // Ends our side politely where the protocol has a way to (TLS close_notify); never throws.
   virtual void Finish() noexcept = 0;
 };

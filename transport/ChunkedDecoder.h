@@ -18,6 +18,8 @@ class ChunkedDecoder {
   bool Advance(const std::vector<char>& raw);
 
   bool Complete() const { return state_ == State::Done; }
+  // Bytes of raw parsed so far; once complete, where the chunked body ends.
+  std::size_t Consumed() const { return pos_; }
   // The chunk data decoded so far.
   std::vector<char>& Decoded() { return decoded_; }
 

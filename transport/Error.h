@@ -17,6 +17,13 @@ class Error : public std::exception {
   std::string message_;
 };
 
+// The transport stopped waiting: a time limit passed or the worker pool is stopping. Says
+// nothing about the connection itself, so it is never a reason to send a request again.
+class WaitEnded : public Error {
+ public:
+  using Error::Error;
+};
+
 // The peer ended the connection before the reply was complete. Deliberately carries no text:
 // Send rethrows it as a sion::Error with an empty message.
 class PeerConnectionClose : public Error {

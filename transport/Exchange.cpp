@@ -1,9 +1,14 @@
 #include "transport/Exchange.h"
 
+#include <openssl/ssl.h>
+
 #include <algorithm>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/Socket.h"
+#include "transport/ConnectionPool.h"
 #include "transport/Error.h"
 #include "transport/Messages.h"
 #include "transport/PlainStream.h"
@@ -56,7 +61,37 @@ void Connect(Request& request, zarnplatform::TcpSocket& socket) {
   throw Error(text);
 }
 
-Response Receive(ByteStream& stream) {
+// "https://host:443": where a kept connection may serve the next request. Through a proxy the
+// connection leads to the proxy, so it is named too.
+std::string OriginOf(const Request& request) {
+  std::string origin = request.protocol + "://" + request.host + ":" + std::to_string(request.port);
+  if (request.useProxy) origin += " via " + request.proxyHost + ":" + std::to_string(request.proxyPort);
+  return origin;
+}
+
+std::unique_ptr<Connection> Open(Request& request, ConnectionPool* pool, const std::string& origin) {
+  auto connection = std::make_unique<Connection>();
+  Connect(request, connection->socket);
+  connection->ip = request.ip;
+  if (request.protocol == "http" || request.useProxy) {
+    connection->stream = std::make_unique<PlainStream>(connection->socket, request.host);
+    return connection;
+  }
+  std::unique_ptr<SSL_SESSION, decltype(&SSL_SESSION_free)> resume(
+      pool != nullptr ? pool->TakeSession(origin) : nullptr, SSL_SESSION_free);
+  TlsSessionSink sink;
+  if (pool != nullptr) sink = [pool, origin](SSL_SESSION* session) { pool->KeepSession(origin, session); };
+  auto stream = std::make_unique<TlsStream>(connection->socket, request.host, resume.get(), std::move(sink));
+  stream->Handshake();
+  connection->stream = std::move(stream);
+  return connection;
+}
+
+// Writes the request and reads its whole reply. `replyStarted` turns true with the first byte
+// of the reply, so a caller can tell a connection that was already gone from a failed reply.
+Response Transact(Connection& connection, const Request& request, bool& replyStarted, bool& reusable) {
+  ByteStream& stream = *connection.stream;
+  stream.WriteAll(request.message.data(), request.message.size());
   std::vector<char> buffer(kReadBufferBytes);
   ResponseReader reader;
   for (;;) {
@@ -65,10 +100,25 @@ Response Receive(ByteStream& stream) {
       reader.FeedEnd();
       break;
     }
+    replyStarted = true;
     if (reader.Feed(buffer.data(), count)) break;
   }
-  stream.Finish();
+  reusable = reader.ConnectionReusable();
   return reader.Take();
+}
+
+// Runs the exchange on `connection`, then keeps the connection for the next request when the
+// reply allows it, else closes it. On failure the connection is closed without ceremony.
+Response Run(std::unique_ptr<Connection> connection, const Request& request, ConnectionPool* pool,
+             const std::string& origin, bool& replyStarted) {
+  bool reusable = false;
+  Response reply = Transact(*connection, request, replyStarted, reusable);
+  if (pool != nullptr && reusable && !request.header.HasOption("Connection", "close")) {
+    pool->Put(origin, std::move(connection));
+  } else {
+    connection->finish = true;
+  }
+  return reply;
 }
 
 }  // namespace
@@ -76,21 +126,28 @@ Response Receive(ByteStream& stream) {
 Response Exchange(Request& request) {
   const ScopedExchangeDeadline limit(std::chrono::steady_clock::now() + GetTransportTimeouts().total);
   zarnplatform::NetworkSession session;
-  zarnplatform::TcpSocket socket;
-  Connect(request, socket);
+  // OpenSSL writes with plain send(), which raises SIGPIPE on a closed connection.
+  std::optional<zarnplatform::SigpipeGuard> noSigpipe;
+  if (request.protocol == "https" && !request.useProxy) noSigpipe.emplace();
+  ConnectionPool* const pool = CurrentConnectionPool();
+  const std::string origin = OriginOf(request);
   request.BuildMessage();
 
-  if (request.protocol == "http" || request.useProxy) {
-    PlainStream stream(socket, request.host);
-    stream.WriteAll(request.message.data(), request.message.size());
-    return Receive(stream);
+  if (std::unique_ptr<Connection> kept = pool != nullptr ? pool->Take(origin) : nullptr) {
+    request.ip = kept->ip;
+    bool replyStarted = false;
+    try {
+      return Run(std::move(kept), request, pool, origin, replyStarted);
+    } catch (const WaitEnded&) {
+      throw;
+    } catch (const Error&) {
+      if (replyStarted) throw;
+      // The server closed the kept connection as the request went out, as servers do with
+      // connections idle for a while; the request never reached it. Once more, afresh.
+    }
   }
-  // OpenSSL writes with plain send(), which raises SIGPIPE on a closed connection.
-  zarnplatform::SigpipeGuard noSigpipe;
-  TlsStream stream(socket, request.host);
-  stream.Handshake();
-  stream.WriteAll(request.message.data(), request.message.size());
-  return Receive(stream);
+  bool replyStarted = false;
+  return Run(Open(request, pool, origin), request, pool, origin, replyStarted);
 }
 
 }  // namespace sion

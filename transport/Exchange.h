@@ -1,4 +1,4 @@
-// One request/reply exchange over a fresh connection: the network half of Request::Send.
+// One request/reply exchange: the network half of Request::Send.
 #pragma once
 
 #include "transport/Request.h"
@@ -6,9 +6,13 @@
 
 namespace sion {
 
-// Connects to the request's server (or proxy), writes the request built by BuildMessage over
-// plain TCP or verified TLS, reads the whole reply and closes the connection. Sets
-// `request.ip` and fills `request.message`. Throws sion::Error, std::invalid_argument
+// Builds the request (BuildMessage), writes it over plain TCP or verified TLS to the request's
+// server (or proxy) and reads the whole reply. Without a connection pool on the thread it
+// connects afresh and closes afterwards. With one (ScopedConnectionPool) it takes a kept
+// connection to the same origin when there is one, keeps the connection afterwards when the
+// reply allows it, and new TLS connections resume a kept session. A request whose kept
+// connection fails before the first byte of the reply is sent once more on a new connection;
+// nothing else is ever repeated. Sets `request.ip` and fills `request.message`. Throws sion::Error, std::invalid_argument
 // (address) or std::runtime_error (network start-up, lookup); Send turns them all into
 // sion::Error. Every resource is released on every path.
 Response Exchange(Request& request);

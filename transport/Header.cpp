@@ -16,4 +16,16 @@ std::string Header::Get(std::string key) const {
   return {};
 }
 
+bool Header::HasOption(const std::string& key, const std::string& option) const {
+  const std::string name = AsciiLower(key);
+  const std::string wanted = AsciiLower(option);
+  for (const auto& [fieldName, value] : fields_) {
+    if (AsciiLower(fieldName) != name) continue;
+    for (const std::string& listed : Split(value, ",")) {
+      if (AsciiLower(Trim(listed, " \t")) == wanted) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace sion

@@ -20,6 +20,10 @@ class Header {
   // keys are ever found: responses store their keys lower-cased, requests keep the caller's.
   std::string Get(std::string key) const;
 
+  // Whether a field named `key` (either side's case ignored) lists `option` (case ignored) in
+  // its comma-separated value, as Connection lists "close".
+  bool HasOption(const std::string& key, const std::string& option) const;
+
   // The pairs in insertion order.
   const std::vector<Field>& Fields() const { return fields_; }
 

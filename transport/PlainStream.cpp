@@ -50,4 +50,9 @@ std::size_t PlainStream::ReadSome(char* buffer, std::size_t capacity) {
   }
 }
 
+bool PlainStream::StillIdle() noexcept {
+  // Readable means the peer closed, or sent bytes no request asked for.
+  return socket_.Wait(WaitFor::Read, 0) == zarnplatform::Readiness::TimedOut;
+}
+
 }  // namespace sion

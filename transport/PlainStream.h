@@ -15,6 +15,7 @@ class PlainStream : public ByteStream {
 
   void WriteAll(const char* data, std::size_t size) override;
   std::size_t ReadSome(char* buffer, std::size_t capacity) override;
+  bool StillIdle() noexcept override;
   void Finish() noexcept override {}
 
  private:

@@ -1,5 +1,6 @@
 // One HTTP/1.1 request: its URL, method, header list and body, and Send, which performs the
-// whole exchange on the calling thread over a fresh connection (plain TCP or verified TLS).
+// whole exchange on the calling thread (plain TCP or verified TLS), over a kept connection
+// when the thread has a connection pool (Exchange.h).
 // A Request owns all its members by value and is used by one thread at a time.
 #pragma once
 

@@ -107,17 +107,20 @@ void Response::ParseHeader() {
 bool Response::IsBodyComplete() {
   if (headerEnd == kHeaderEndNotFound) return false;
   if (bodyless_) {
+    overran_ = !body.empty();
     body.clear();
     return true;
   }
   if (hasContentLength_) {
     if (body.size() < static_cast<std::size_t>(contentLength)) return false;
+    overran_ = body.size() > static_cast<std::size_t>(contentLength);
     body.resize(static_cast<std::size_t>(contentLength));
     return true;
   }
   if (body.size() > kMaxBodyBytes) throw Error(messages::kBodyTooLarge);
-  if (isChunked) return chunked_.Advance(body);
-  return false;
+  if (!isChunked || !chunked_.Advance(body)) return false;
+  overran_ = chunked_.Consumed() < body.size();
+  return true;
 }
 
 void Response::DecodeChunked() {
@@ -130,6 +133,11 @@ void Response::DecodeChunked() {
 
 bool Response::IsCloseDelimited() const {
   return headerEnd != kHeaderEndNotFound && !bodyless_ && !isChunked && !hasContentLength_;
+}
+
+bool Response::AllowsReuse() const {
+  return version == "HTTP/1.1" && statusCode != "101" && !overran_ && !IsCloseDelimited() &&
+         !header.HasOption("connection", "close");
 }
 
 bool Response::IsInterim() const {

@@ -47,12 +47,18 @@ class Response {
   bool IsCloseDelimited() const;
   // A 1xx interim reply (other than 101): the real reply follows on the same connection.
   bool IsInterim() const;
+  // Once the body is complete: the connection may carry another request. The reply is
+  // HTTP/1.1, did not ask to close (Connection: close), did not switch protocols, ended by its
+  // own framing and came without any byte beyond its end (a connection in an unknown state
+  // would hand those bytes to the next request as the start of its reply).
+  bool AllowsReuse() const;
 
  private:
   uint64_t headScanFrom_ = 0;
   bool hasContentLength_ = false;
   bool bodyless_ = false;
   bool decoded_ = false;
+  bool overran_ = false;  // bytes arrived after the end of the body
   ChunkedDecoder chunked_;
 };
 

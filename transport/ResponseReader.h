@@ -23,6 +23,8 @@ class ResponseReader {
   // else throws sion::PeerConnectionClose.
   void FeedEnd();
   bool Done() const { return done_; }
+  // Once Done, before Take: the connection may carry the next request (Response::AllowsReuse).
+  bool ConnectionReusable() const { return done_ && response_.AllowsReuse(); }
   // The complete reply, body de-chunked. Only once Done().
   Response Take();
 

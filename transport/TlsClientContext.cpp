@@ -16,6 +16,19 @@ namespace {
 bool InitialiseOpenSsl() { return OPENSSL_init_ssl(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1; }
 const bool openSslReady = InitialiseOpenSsl();
 
+// Called by OpenSSL whenever a server grants a session: after a TLS 1.2 handshake, and for each
+// TLS 1.3 ticket, which may come at any later read. 1 tells OpenSSL the reference was taken.
+int HandOverSession(SSL* ssl, SSL_SESSION* session) {
+  auto* sink = static_cast<TlsSessionSink*>(SSL_get_app_data(ssl));
+  if (sink == nullptr || !*sink) return 0;
+  try {
+    (*sink)(session);
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
 SSL_CTX* MakeContext() {
   if (!openSslReady && !InitialiseOpenSsl()) return nullptr;
   SSL_CTX* context = SSL_CTX_new(TLS_client_method());
@@ -26,6 +39,10 @@ SSL_CTX* MakeContext() {
   SSL_CTX_set_default_verify_paths(context);
   AddSystemRootCertificates(SSL_CTX_get_cert_store(context));
   SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE);
+  // A client's sessions are only worth keeping per server, which OpenSSL cannot know: each
+  // connection hands them to its own receiver instead of the context's cache.
+  SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+  SSL_CTX_sess_set_new_cb(context, HandOverSession);
   return context;
 }
 

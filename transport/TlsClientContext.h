@@ -5,7 +5,15 @@
 
 #include <openssl/ssl.h>
 
+#include <functional>
+
 namespace sion {
+
+// Receives each resumable session the server grants a connection, with one reference it then
+// owns; it either keeps the session or throws without keeping it. In TLS 1.3 the server's
+// tickets arrive after the handshake, while replies are read, so a connection names its
+// receiver for its whole life: its SSL object's app data points at one (or is null).
+using TlsSessionSink = std::function<void(SSL_SESSION*)>;
 
 // Made on first use (thread-safe) and never freed, so detached workers can use it until the
 // process ends. The trust store is read then: set SSL_CERT_FILE before the first TLS request.

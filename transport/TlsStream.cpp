@@ -24,10 +24,13 @@ bool IsUnexpectedEof(int error) {
 
 }  // namespace
 
-TlsStream::TlsStream(zarnplatform::TcpSocket& socket, std::string host) : socket_(socket), host_(std::move(host)) {
+TlsStream::TlsStream(zarnplatform::TcpSocket& socket, std::string host, SSL_SESSION* resume, TlsSessionSink sink)
+    : socket_(socket), host_(std::move(host)), sink_(std::move(sink)) {
   ssl_ = SSL_new(SharedTlsClientContext());
   if (ssl_ == nullptr) throw Error(messages::kOpensslInit);
-  bool configured = SSL_set_fd(ssl_, static_cast<int>(socket_.Native())) == 1;
+  bool configured = SSL_set_fd(ssl_, static_cast<int>(socket_.Native())) == 1 && SSL_set_app_data(ssl_, &sink_) == 1;
+  // A session the server no longer knows only costs the full handshake it would have had.
+  if (resume != nullptr) configured = configured && SSL_set_session(ssl_, resume) == 1;
   std::uint32_t address = 0;
   if (zarnplatform::ParseIpv4(host_, address)) {
     // An address is never sent as SNI; the certificate must name it as an IP SAN.
@@ -128,9 +131,32 @@ std::size_t TlsStream::ReadSome(char* buffer, std::size_t capacity) {
   }
 }
 
+bool TlsStream::StillIdle() noexcept {
+  if (failed_ || SSL_pending(ssl_) > 0) return false;
+  // A TLS 1.3 server may send session tickets or a key update at any time, also between
+  // replies: such records are taken in here. Only application data or the end of the stream
+  // make the connection unusable.
+  for (int record = 0; record < 8; ++record) {
+    switch (socket_.Wait(zarnplatform::WaitFor::Read, 0)) {
+      case zarnplatform::Readiness::TimedOut: return true;
+      case zarnplatform::Readiness::Failed: return false;
+      case zarnplatform::Readiness::Ready: break;
+    }
+    char byte = 0;
+    ERR_clear_error();
+    const int result = SSL_read(ssl_, &byte, 1);
+    const int error = result > 0 ? SSL_ERROR_NONE : SSL_get_error(ssl_, result);
+    ERR_clear_error();
+    if (error != SSL_ERROR_WANT_READ) return false;
+  }
+  return false;
+}
+
 void TlsStream::Finish() noexcept {
   // One non-blocking attempt to send close_notify; the socket is closed right after anyway.
+  // Kept connections are also closed on threads that do not block SIGPIPE (the game's, at Exit).
   if (ssl_ != nullptr && !failed_) {
+    const zarnplatform::SigpipeGuard noSigpipe;
     ERR_clear_error();
     SSL_shutdown(ssl_);
     ERR_clear_error();

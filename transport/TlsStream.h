@@ -8,14 +8,18 @@
 
 #include "platform/Socket.h"
 #include "transport/ByteStream.h"
+#include "transport/TlsClientContext.h"
 
 namespace sion {
 
 class TlsStream : public ByteStream {
  public:
   // Prepares the session for `host`: SNI for a name, and the check that the certificate
-  // matches the name or IPv4 address. Throws sion::Error "openssl初始化异常" on failure.
-  TlsStream(zarnplatform::TcpSocket& socket, std::string host);
+  // matches the name or IPv4 address. `resume` (borrowed, may be null) is a session of an
+  // earlier connection to the same server to offer for resumption; `sink` receives the
+  // sessions the server grants on this connection. Throws sion::Error "openssl初始化异常".
+  TlsStream(zarnplatform::TcpSocket& socket, std::string host, SSL_SESSION* resume = nullptr,
+            TlsSessionSink sink = {});
   ~TlsStream() override;
   TlsStream(const TlsStream&) = delete;
   TlsStream& operator=(const TlsStream&) = delete;
@@ -27,6 +31,7 @@ class TlsStream : public ByteStream {
 
   void WriteAll(const char* data, std::size_t size) override;
   std::size_t ReadSome(char* buffer, std::size_t capacity) override;
+  bool StillIdle() noexcept override;
   void Finish() noexcept override;
 
  private:
@@ -36,6 +41,7 @@ class TlsStream : public ByteStream {
 
   zarnplatform::TcpSocket& socket_;
   std::string host_;
+  TlsSessionSink sink_;  // the SSL object's app data points here
   SSL* ssl_ = nullptr;
   bool failed_ = false;
 };

@@ -8,6 +8,7 @@ namespace {
 std::atomic<long long> connectTimeoutMs{TransportTimeouts{}.connect.count()};
 std::atomic<long long> ioTimeoutMs{TransportTimeouts{}.io.count()};
 std::atomic<long long> totalTimeoutMs{TransportTimeouts{}.total.count()};
+std::atomic<long long> idleTimeoutMs{TransportTimeouts{}.idle.count()};
 thread_local const std::atomic<bool>* cancelFlag = nullptr;
 thread_local std::chrono::steady_clock::time_point exchangeDeadline = std::chrono::steady_clock::time_point::max();
 
@@ -17,6 +18,7 @@ void SetTransportTimeouts(const TransportTimeouts& timeouts) {
   connectTimeoutMs.store(timeouts.connect.count());
   ioTimeoutMs.store(timeouts.io.count());
   totalTimeoutMs.store(timeouts.total.count());
+  idleTimeoutMs.store(timeouts.idle.count());
 }
 
 TransportTimeouts GetTransportTimeouts() {
@@ -24,6 +26,7 @@ TransportTimeouts GetTransportTimeouts() {
   timeouts.connect = std::chrono::milliseconds(connectTimeoutMs.load());
   timeouts.io = std::chrono::milliseconds(ioTimeoutMs.load());
   timeouts.total = std::chrono::milliseconds(totalTimeoutMs.load());
+  timeouts.idle = std::chrono::milliseconds(idleTimeoutMs.load());
   return timeouts;
 }
 

@@ -17,6 +17,9 @@ struct TransportTimeouts {
   // The whole exchange, from connect to the last byte of the reply: a server that trickles
   // a byte now and then must not hold a worker for ever.
   std::chrono::milliseconds total{120000};
+  // A kept-alive connection unused for this long is closed: servers drop idle connections
+  // themselves after a while, and each one holds a socket at both ends.
+  std::chrono::milliseconds idle{30000};
 };
 
 // Test and tuning hook: replaces the time limits for requests that start afterwards. Safe to

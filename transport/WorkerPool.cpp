@@ -31,7 +31,10 @@ void Report(const char* text) {
 }  // namespace
 
 WorkerPool::WorkerPool(int workerCount, ThreadLauncher launcher)
-    : threadCount_(workerCount), maxBackgroundWorkers_(std::max(1, workerCount / 3)), launcher_(std::move(launcher)) {}
+    : threadCount_(workerCount),
+      maxBackgroundWorkers_(std::max(1, workerCount / 3)),
+      launcher_(std::move(launcher)),
+      wakePlans_(static_cast<std::size_t>(std::max(1, workerCount)), std::chrono::steady_clock::time_point::max()) {}
 
 WorkerPool::~WorkerPool() { Stop(); }
 
@@ -66,7 +69,8 @@ void WorkerPool::Submit(std::function<Request()> maker, std::function<void(Async
     Task task{std::move(request), std::move(completion), lane, std::chrono::steady_clock::now()};
     (lane == Lane::Game ? gameQueue_ : backgroundQueue_).push_back(std::move(task));
   }
-  changed_.NotifyAll();
+  // One task wants one worker; waking every idle one costs each a futile turn per request.
+  changed_.NotifyOne();
 }
 
 void WorkerPool::SubmitAt(std::chrono::steady_clock::time_point notBefore, std::function<Request()> maker,
@@ -76,23 +80,34 @@ void WorkerPool::SubmitAt(std::chrono::steady_clock::time_point notBefore, std::
     MutexLock lock(mutex_);
     if (stop_) return;
     delayed_.emplace(notBefore, Task{std::move(request), std::move(completion), lane, notBefore});
+    // It may be due before the moment the idle workers wait for.
+    ++scheduleChanges_;
   }
   changed_.NotifyAll();
 }
 
 void WorkerPool::Stop() {
   std::deque<Task> dropped;
-  MutexLock lock(mutex_);
-  dropped = RequestStop();
-  WaitForWorkers(lock, nullptr);
+  {
+    MutexLock lock(mutex_);
+    dropped = RequestStop();
+    WaitForWorkers(lock, nullptr);
+  }
+  // Unlocked: closing sends TLS close_notify.
+  connections_.Close();
 }
 
 bool WorkerPool::StopWithin(std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   std::deque<Task> dropped;
-  MutexLock lock(mutex_);
-  dropped = RequestStop();
-  return WaitForWorkers(lock, &deadline);
+  bool ended = false;
+  {
+    MutexLock lock(mutex_);
+    dropped = RequestStop();
+    ended = WaitForWorkers(lock, &deadline);
+  }
+  connections_.Close();
+  return ended;
 }
 
 void WorkerPool::StopForUnload(bool processTerminating) {
@@ -137,7 +152,7 @@ bool WorkerPool::WaitForWorkers(MutexLock& lock, const std::chrono::steady_clock
 
 void WorkerPool::Worker(int index) {
   try {
-    RunTasks();
+    RunTasks(index);
   } catch (...) {
     // Nothing may leave a thread; the worker just ends.
   }
@@ -169,10 +184,42 @@ WorkerPool::Task WorkerPool::TakeTask() {
   return task;
 }
 
-void WorkerPool::RunTasks() {
+bool WorkerPool::AwaitWork(MutexLock& lock, int index) {
+  using Clock = std::chrono::steady_clock;
+  for (;;) {
+    const auto nextDue = ReleaseDueTasks();
+    if (stop_) return true;
+    const auto expiry = connections_.NextExpiry();
+    if (expiry <= Clock::now()) return false;
+    if (HasRunnableTask()) {
+      // Busy from now on: some idle worker must wake up in time for the kept connections.
+      if (expiry < *std::min_element(wakePlans_.begin(), wakePlans_.end())) {
+        ++scheduleChanges_;
+        changed_.NotifyAll();
+      }
+      return true;
+    }
+    const auto wake = std::min(nextDue, expiry);
+    const std::uint64_t seen = scheduleChanges_;
+    const auto ready = [this, seen] {
+      mutex_.AssertHeld();
+      return stop_.load() || HasRunnableTask() || scheduleChanges_ != seen;
+    };
+    wakePlans_[static_cast<std::size_t>(index)] = wake;
+    if (wake == Clock::time_point::max()) {
+      changed_.Wait(lock, ready);
+    } else {
+      changed_.WaitUntil(lock, wake, ready);
+    }
+    wakePlans_[static_cast<std::size_t>(index)] = Clock::time_point::max();
+  }
+}
+
+void WorkerPool::RunTasks(int index) {
   zarnplatform::BlockSigpipeOnThisThread();
   currentPool = this;
   ScopedCancelFlag cancel(&stop_);
+  ScopedConnectionPool keep(&connections_);
   struct ClearCurrentPool {
     ~ClearCurrentPool() { currentPool = nullptr; }
   } clearCurrentPool;
@@ -181,20 +228,13 @@ void WorkerPool::RunTasks() {
     Task task;
     {
       MutexLock lock(mutex_);
-      for (;;) {
-        const auto nextDue = ReleaseDueTasks();
-        if (stop_ || HasRunnableTask()) break;
-        const auto ready = [this] {
-          mutex_.AssertHeld();
-          return stop_.load() || HasRunnableTask();
-        };
-        if (nextDue == std::chrono::steady_clock::time_point::max()) {
-          changed_.Wait(lock, ready);
-        } else {
-          changed_.WaitUntil(lock, nextDue, ready);
-        }
-      }
+      const bool taskReady = AwaitWork(lock, index);
       if (stop_) return;
+      if (!taskReady) {
+        lock.Unlock();
+        connections_.CloseExpired();
+        continue;
+      }
       task = TakeTask();
     }
     try {
@@ -203,10 +243,9 @@ void WorkerPool::RunTasks() {
       // A task must never end the worker.
     }
     if (task.lane == Lane::Background) {
+      // A background task that waited for this share is taken by this worker on its next turn.
       MutexLock lock(mutex_);
       --backgroundBusy_;
-      // A background task may have been waiting for this share.
-      changed_.NotifyAll();
     }
   }
 }

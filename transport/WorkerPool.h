@@ -14,6 +14,10 @@
 // value. Workers are detached; Stop waits for them to end (each in-flight request is cut short
 // at its next network wait), so a pool must not be destroyed before Stop has returned - the
 // destructor calls Stop.
+// Connections: the pool owns the connections its requests keep between them (ConnectionPool).
+// An idle worker wakes up when the longest idle one reaches the idle limit and closes it (while
+// every worker is busy, the next to finish a task does); Stop closes them all. Closing happens
+// without `mutex_`. Lock order: `mutex_`, then the connection pool's.
 #pragma once
 
 #include <atomic>
@@ -24,8 +28,10 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/Mutex.h"
+#include "transport/ConnectionPool.h"
 #include "transport/ThreadLauncher.h"
 #include "transport/Request.h"
 #include "transport/Response.h"
@@ -68,11 +74,13 @@ class WorkerPool {
 
   // Ends the workers and waits until every one has ended: idle ones at once, busy ones after
   // their request is cut short and any completion already running has returned. Queued tasks
-  // are dropped. Safe to call repeatedly and from a completion function (then it waits for all
-  // other workers; the calling worker ends after its completion function returns).
+  // are dropped, kept connections closed. Safe to call repeatedly and from a completion
+  // function (then it waits for all other workers; the calling worker ends after its completion
+  // function returns).
   void Stop() EXCLUDES(mutex_);
 
-  // Stop with a bounded wait; true when every worker ended within `limit`.
+  // Stop with a bounded wait; true when every worker ended within `limit`. Kept connections
+  // are closed either way, and so is any a late worker would still keep.
   bool StopWithin(std::chrono::milliseconds limit) EXCLUDES(mutex_);
 
   // For the library's unload and process exit. With `processTerminating` (Windows kills the
@@ -89,7 +97,10 @@ class WorkerPool {
   };
 
   void Worker(int index) EXCLUDES(mutex_);
-  void RunTasks() EXCLUDES(mutex_);
+  void RunTasks(int index) EXCLUDES(mutex_);
+  // Waits until worker `index` has something to do: true for a task to take (or `stop_`),
+  // false for kept connections to close.
+  bool AwaitWork(zarnplatform::MutexLock& lock, int index) REQUIRES(mutex_);
   void RunTask(Task& task);
   bool HasRunnableTask() const REQUIRES(mutex_);
   // Moves the delayed tasks whose time has come into their lanes; returns when the next is due.
@@ -114,7 +125,13 @@ class WorkerPool {
   std::set<int> liveWorkers_ GUARDED_BY(mutex_);
   bool started_ GUARDED_BY(mutex_) = false;
   int stoppingWorkers_ GUARDED_BY(mutex_) = 0;  // workers currently waiting inside Stop
+  // Per worker, when it wakes up by itself while idle; max() while busy or idle without end.
+  std::vector<std::chrono::steady_clock::time_point> wakePlans_ GUARDED_BY(mutex_);
+  // Bumped when idle workers must work out again when to wake up: a delayed task came, or a
+  // kept connection now expires before any idle worker wakes up.
+  std::uint64_t scheduleChanges_ GUARDED_BY(mutex_) = 0;
   std::atomic<bool> stop_{false};
+  ConnectionPool connections_;
 };
 
 }  // namespace sion

@@ -46,6 +46,7 @@ class ScriptedServer {
       const char* name = ssl_ != nullptr ? SSL_get_servername(ssl_, TLSEXT_NAMETYPE_host_name) : nullptr;
       return name != nullptr ? name : "";
     }
+    SSL* Tls() const { return ssl_; }  // null on plain TCP
    private:
     friend class ScriptedServer;
     Connection(ScriptedServer& server, os::Socket socket, SSL* ssl, int index)

@@ -1,5 +1,5 @@
 // The worker pool with real requests against scripted loopback servers: the two lanes, the time
-// limit of a queued game call, stopping, and completions that misbehave.
+// limit of a queued game call, stopping, completions that misbehave, and kept connections.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +14,7 @@
 
 #include "Harness.h"
 #include "ScriptedServer.h"
+#include "TestAuthority.h"
 #include "transport/TransportSettings.h"
 #include "transport/WorkerPool.h"
 
@@ -44,6 +45,13 @@ class Outcomes {
  private:
   std::mutex mutex_;
   Texts texts_;
+};
+
+// Time limits for one test; the previous ones come back afterwards.
+struct ScopedTimeouts {
+  explicit ScopedTimeouts(const sion::TransportTimeouts& limits) { sion::SetTransportTimeouts(limits); }
+  ~ScopedTimeouts() { sion::SetTransportTimeouts(saved); }
+  const sion::TransportTimeouts saved = sion::GetTransportTimeouts();
 };
 
 std::function<sion::Request()> Get(const std::string& url) {
@@ -116,11 +124,7 @@ TEST(WorkerPool, AFreeWorkerTakesTheOldestGameCallBeforeAnyBackgroundWork) {
 }
 
 TEST(WorkerPool, AGameCallsTimeLimitCountsFromItsSubmissionABackgroundTasksFromItsStart) {
-  const struct Restore {
-    sion::TransportTimeouts saved = sion::GetTransportTimeouts();
-    ~Restore() { sion::SetTransportTimeouts(saved); }
-  } restore;
-  sion::SetTransportTimeouts({10s, 10s, 1000ms});
+  const ScopedTimeouts limits({10s, 10s, 1000ms});
   ScriptedServer server(EchoWhenReleased);
   server.Release();
   ScriptedServer stalled(EchoWhenReleased);
@@ -234,6 +238,42 @@ TEST(WorkerPool, FailuresAndThrowingCompletionsLeaveTheWorkerRunning) {
   // A failed request reaches its completion with an untouched reply: never a status that
   // could pass for success.
   EXPECT_EQ(outcomes.Get(), (Texts{"||", "200|/d|"}));
+}
+
+// One connection for requests in a row; closed once idle for the limit, and at Stop; a new TLS
+// connection resumes the session of the one before.
+TEST(WorkerPool, KeepsAConnectionBetweenRequestsUntilItIdlesOutOrThePoolStops) {
+  const ScopedTimeouts limits({10s, 10s, 30s, 300ms});
+  Outcomes ended;  // per connection the client closed: did its handshake resume a session
+  ScriptedServer server(
+      [&ended](ScriptedServer::Connection& c) {
+        while (!c.ReadRequest().empty()) c.Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+        ended.Add(SSL_session_reused(c.Tls()) == 1 ? "resumed" : "full");
+      },
+      zarncert::MakeServerCert(zarntest::TrustedAuthority(), {"localhost"}, {"127.0.0.1"}));
+  Outcomes outcomes;
+  sion::WorkerPool pool(3);
+  pool.Start();
+  const auto send = [&](std::size_t count) {
+    for (std::size_t i = outcomes.Get().size(); i < count; ++i) {
+      pool.Submit(Get(server.Url()), outcomes.Record(), i % 2 == 0 ? sion::Lane::Game : sion::Lane::Background);
+      ASSERT_TRUE(outcomes.WaitFor(i + 1));
+    }
+  };
+  send(5);
+  EXPECT_FALSE(server.WaitForConnections(2, 0ms));
+  EXPECT_TRUE(WaitUntil([&] { return ended.Get() == Texts{"full"}; }));  // idle for the limit
+
+  sion::SetTransportTimeouts({10s, 10s, 30s, 30s});
+  send(8);
+  // Queued while every worker waits for the idle limit, a delayed task still runs at its time.
+  const auto due = Clock::now() + 100ms;
+  pool.SubmitAt(due, Get(server.Url()), outcomes.Record(), sion::Lane::Background);
+  EXPECT_TRUE(outcomes.WaitFor(9) && Clock::now() >= due);
+  EXPECT_FALSE(server.WaitForConnections(3, 0ms));
+  pool.Stop();
+  EXPECT_TRUE(WaitUntil([&] { return ended.Get() == Texts{"full", "resumed"}; }));  // long before the limit
+  EXPECT_EQ(outcomes.Get(), Texts(9, "200|ok|"));
 }
 
 }  // namespace

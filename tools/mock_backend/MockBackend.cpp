@@ -3,6 +3,7 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <ctime>
 #include <filesystem>
 #include <random>
 #include <iostream>
@@ -19,8 +20,14 @@
 namespace zarnmock {
 namespace {
 
-// More than the SDK's six workers plus test clients, so a delayed answer never queues another.
-constexpr size_t kServerThreads = 16;
+// More than the SDK's six workers plus test clients, so a delayed answer never queues another;
+// a connection the client keeps alive holds its thread while it idles, up to kKeepAliveSeconds.
+constexpr size_t kServerThreads = 32;
+// Short: Stop waits for every idle kept connection to time out (httplib does not cut them).
+constexpr time_t kKeepAliveSeconds = 1;
+// Requests one connection may carry, as a production server allows (nginx: 1000); httplib's
+// default of 5 would make a client reconnect every few requests.
+constexpr size_t kRequestsPerConnection = 1000;
 constexpr size_t kMaxBodyBytes = 8 * 1024 * 1024;
 constexpr char kJson[] = "application/json;charset=utf-8";
 
@@ -108,7 +115,11 @@ void MockBackend::Start() {
   server->Post(".*", handler);
   server->Put(".*", handler);
   server->Delete(".*", handler);
-  server->set_keep_alive_timeout(2);
+  server->set_keep_alive_timeout(kKeepAliveSeconds);
+  server->set_keep_alive_max_count(kRequestsPerConnection);
+  // Without it a TLS reply written in two records waits for the client's delayed ACK, about
+  // 40 ms per request. Set on the listening socket; accepted sockets inherit it.
+  server->set_tcp_nodelay(true);
   server->set_payload_max_length(kMaxBodyBytes);
 
   int port = -1;
