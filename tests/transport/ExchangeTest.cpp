@@ -229,6 +229,8 @@ TEST(Exchange, TlsRefusesServersItCannotVerify) {
        "certificate has expired"},
       {zarncert::MakeServerCert(trusted, {"localhost"}, {"127.0.0.2"}), "127.0.0.1", "IP address mismatch"},
       {zarncert::MakeServerCert(trusted, {"other.test"}, {"127.0.0.1"}), "localhost", "hostname mismatch"},
+      // A name in the common name alone does not count: only subjectAltName names the server.
+      {zarncert::MakeServerCert(trusted, {"localhost"}, {}, -1, 30, false), "localhost", "hostname mismatch"},
   };
   for (const auto& c : cases) {
     ScriptedServer server(Hello, c.identity);

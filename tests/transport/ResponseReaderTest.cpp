@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
+#include <locale>
 #include <string>
 #include <vector>
 
@@ -127,6 +129,18 @@ TEST(ResponseReader, FramesEveryReplyTheSameWayHoweverItIsSplit) {
       EXPECT_EQ(Outcome(c.wire.substr(0, c.wire.size() - 1), false, piece), "incomplete");
     }
   }
+}
+
+// Header names fold to lower case by ASCII rules whatever the game's locale: Turkish folds 'I'
+// to a dotless i, which would hide TRANSFER-ENCODING from a locale-bound fold.
+TEST(ResponseReader, HeaderNamesMatchUnderATurkishLocale) {
+  const std::string saved = std::setlocale(LC_ALL, nullptr);
+  ASSERT_NE(std::setlocale(LC_ALL, "tr_TR.UTF-8"), nullptr) << "scripts/setup installs locales-all";
+  const std::locale previous = std::locale::global(std::locale("tr_TR.UTF-8"));
+  EXPECT_EQ(Outcome(kOk + "TRANSFER-ENCODING: CHUNKED\r\n\r\n2\r\nok\r\n0\r\n\r\n", false, 1),
+            "200 OK [transfer-encoding=CHUNKED;] ok");
+  std::locale::global(previous);
+  std::setlocale(LC_ALL, saved.c_str());
 }
 
 }  // namespace

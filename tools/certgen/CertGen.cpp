@@ -127,7 +127,8 @@ KeyCert MakeAuthority(const std::string& commonName, int validDays) {
 }
 
 KeyCert MakeServerCert(const KeyCert& authority, const std::vector<std::string>& dnsNames,
-                       const std::vector<std::string>& ipAddresses, int notBeforeDaysFromNow, int validDays) {
+                       const std::vector<std::string>& ipAddresses, int notBeforeDaysFromNow, int validDays,
+                       bool altNames) {
   if (dnsNames.empty() && ipAddresses.empty()) Fail("a server certificate needs a name or an address");
   KeyPtr caKey = KeyFromPem(authority.keyPem);
   CertPtr caCert = CertFromPem(authority.certPem);
@@ -137,13 +138,13 @@ KeyCert MakeServerCert(const KeyCert& authority, const std::vector<std::string>&
   SetCommonName(cert.get(), dnsNames.empty() ? ipAddresses.front() : dnsNames.front());
   Check(X509_set_issuer_name(cert.get(), X509_get_subject_name(caCert.get())) == 1, "setting issuer failed");
 
-  std::string altNames;
-  for (const auto& dns : dnsNames) altNames += (altNames.empty() ? "" : ",") + ("DNS:" + dns);
-  for (const auto& ip : ipAddresses) altNames += (altNames.empty() ? "" : ",") + ("IP:" + ip);
+  std::string altNameList;
+  for (const auto& dns : dnsNames) altNameList += (altNameList.empty() ? "" : ",") + ("DNS:" + dns);
+  for (const auto& ip : ipAddresses) altNameList += (altNameList.empty() ? "" : ",") + ("IP:" + ip);
   AddExtension(cert.get(), caCert.get(), NID_basic_constraints, "critical,CA:FALSE");
   AddExtension(cert.get(), caCert.get(), NID_key_usage, "critical,digitalSignature");
   AddExtension(cert.get(), caCert.get(), NID_ext_key_usage, "serverAuth");
-  AddExtension(cert.get(), caCert.get(), NID_subject_alt_name, altNames);
+  if (altNames) AddExtension(cert.get(), caCert.get(), NID_subject_alt_name, altNameList);
   AddExtension(cert.get(), caCert.get(), NID_authority_key_identifier, "keyid:always");
   Check(X509_sign(cert.get(), caKey.get(), EVP_sha256()) > 0, "signing server certificate failed");
   return KeyCert{KeyToPem(key.get()), CertToPem(cert.get())};

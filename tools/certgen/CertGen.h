@@ -19,10 +19,11 @@ KeyCert MakeAuthority(const std::string& commonName, int validDays = 30);
 // A server certificate signed by `authority` for the given DNS names and IPv4/IPv6 addresses
 // (subjectAltName; the first name or address is also the common name). The validity starts
 // `notBeforeDaysFromNow` days from now (negative: in the past) and lasts `validDays` days, so
-// (-60, 30) gives a certificate that expired a month ago.
+// (-60, 30) gives a certificate that expired a month ago. Without `altNames` the certificate
+// names its server in the common name only, as old certificates did.
 KeyCert MakeServerCert(const KeyCert& authority, const std::vector<std::string>& dnsNames,
                        const std::vector<std::string>& ipAddresses, int notBeforeDaysFromNow = -1,
-                       int validDays = 30);
+                       int validDays = 30, bool altNames = true);
 
 // Writes `pem` to `path`, replacing the file. Throws std::runtime_error on failure.
 void WritePem(const std::string& path, const std::string& pem);
