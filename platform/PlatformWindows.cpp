@@ -133,7 +133,14 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& content) 
   if (file == INVALID_HANDLE_VALUE) return false;
   bool written = WriteAll(file, content) && FlushFileBuffers(file);
   written = CloseHandle(file) && written;
-  if (written && MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  // A virus scanner, an indexer or a backup tool may hold the target open for a moment, which
+  // makes the replacement fail with a sharing error: try again briefly before giving up.
+  for (int attempt = 0; written && attempt < 10; ++attempt) {
+    if (MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    const DWORD error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) break;
+    Sleep(10);
+  }
   DeleteFileW(temporary.c_str());
   return false;
 }

@@ -2,13 +2,18 @@
 #   purchase     every step passes and the payment reports status 1;
 #   decline      the same with the purchase declined in the Steam overlay (status 0);
 #   unreachable  no server: Init fails, the later steps are skipped, the demo exits non-zero.
-# Inputs: REPO_DIR, BUILD_DIR, WORK_DIR, OUTCOME.
+# Inputs: REPO_DIR, BUILD_DIR, WORK_DIR, OUTCOME, GAME (the sample program); for a Windows build
+# WINDOWS_MOCK, the Windows mock backend: the demo then plays BUILD_DIR's Windows sample game
+# against it, both under wine.
 cmake_minimum_required(VERSION 3.25)
 
 file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
 
-set(args --build-dir "${BUILD_DIR}" --no-build --runs-dir "${WORK_DIR}" --timeout 60)
+set(args --build-dir "${BUILD_DIR}" --no-build --runs-dir "${WORK_DIR}" --timeout 60 --game "${GAME}")
+if(WINDOWS_MOCK)
+  list(APPEND args --windows --windows-build-dir "${BUILD_DIR}" --mock "${WINDOWS_MOCK}")
+endif()
 if(OUTCOME STREQUAL "purchase")
   set(expected_status 1)
 elseif(OUTCOME STREQUAL "decline")

@@ -86,5 +86,7 @@ void IgnoreBrokenPipesOnThisThread();
 // True when the program runs under Wine, whose Winsock reports a connection reset after
 // received data as an orderly close (recv returns 0, not WSAECONNRESET as Windows does).
 bool RunningUnderWine();
+// The name setlocale() knows Turkish by (its case rules fold 'I' to a dotless i on glibc).
+const char* TurkishLocaleName();
 
 }  // namespace zarntest::os

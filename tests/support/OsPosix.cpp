@@ -241,4 +241,6 @@ void IgnoreBrokenPipesOnThisThread() {
 
 bool RunningUnderWine() { return false; }
 
+const char* TurkishLocaleName() { return "tr_TR.UTF-8"; }
+
 }  // namespace zarntest::os

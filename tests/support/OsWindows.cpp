@@ -300,4 +300,6 @@ bool RunningUnderWine() {
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+const char* TurkishLocaleName() { return "Turkish_Turkey.1254"; }
+
 }  // namespace zarntest::os

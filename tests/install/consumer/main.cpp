@@ -1,43 +1,58 @@
-// Calls the installed SDK before Init, as a game might while its menu is up: payment is not
-// available and Login is refused at once. Prints the paths of the Zarn libraries it loaded so
-// the test can check they come from the install prefix.
+// Calls the installed SDK before Init, as a game might while its menu is up, through the C++
+// interface and the C interface: payment is not available and Login is refused at once, on the
+// calling thread. Prints the paths of the Zarn libraries it loaded so the test can check they
+// come from the install prefix. Built with ZARN_SDK_HEADER_ONLY_CPP as well, where ZarnProxy.h
+// wraps the C interface and the program must import no C++ symbol of the SDK.
 #include <ZarnProxy.h>
-
-#include <link.h>
+#include <zarnsdk.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
+
+void PrintLoadedZarnLibraries();  // LoadedLibraries<OS>.cpp
 
 namespace {
 
 // Login before Init answers on the calling thread, so plain globals are enough here.
-int g_calls = 0, g_code = 0;
-bool g_expectedTexts = false;
+struct Reply {
+  int calls = 0, code = 0;
+  bool expected = false;  // texts, thread and user pointer as they should be
+} g_cpp, g_c;
+std::thread::id g_caller;
+int g_user = 0;
 
 void OnLogin(int code, std::wstring msg, std::wstring data) {
-  ++g_calls;
-  g_code = code;
-  g_expectedTexts = msg == L"Sdk Not Init." && data.empty();
+  g_cpp = {g_cpp.calls + 1, code, msg == L"Sdk Not Init." && data.empty() && std::this_thread::get_id() == g_caller};
 }
 
-int PrintZarnLibrary(dl_phdr_info* info, size_t, void*) {
-  const char* name = info->dlpi_name;
-  if (name != nullptr && (std::strstr(name, "libzarnsdk64_mt") || std::strstr(name, "libsteam_api64"))) {
-    std::printf("loaded: %s\n", name);
-  }
-  return 0;
+void OnCLogin(int32_t code, const char* msg, const char* data, void* user) {
+  g_c = {g_c.calls + 1, code,
+         std::strcmp(msg, "Sdk Not Init.") == 0 && *data == '\0' && user == &g_user &&
+             std::this_thread::get_id() == g_caller};
 }
 
 }  // namespace
 
 int main() {
+  g_caller = std::this_thread::get_id();
   ZarnProxy::Login(&OnLogin);
-  if (ZarnProxy::IsPayAvailable() || g_calls != 1 || g_code != -401 || !g_expectedTexts) {
-    std::printf("consumer: before Init, IsPayAvailable or Login (%d call(s), code %d) misbehaved\n", g_calls, g_code);
-    return 1;
+  zarn_login(&OnCLogin, &g_user);
+  bool ok = !ZarnProxy::IsPayAvailable() && zarn_is_pay_available() == 0;
+  for (const Reply* reply : {&g_cpp, &g_c}) {
+    if (reply->calls != 1 || reply->code != ZARN_NOT_INIT || !reply->expected) {
+      std::printf("consumer: %s Login before Init misbehaved (%d call(s), code %d)\n", reply == &g_c ? "C" : "C++",
+                  reply->calls, reply->code);
+      ok = false;
+    }
   }
-  dl_iterate_phdr(&PrintZarnLibrary, nullptr);
-  std::puts("consumer: ok");
-  return 0;
+  // The library must be the version its CMake package claims.
+  if (std::strcmp(zarn_version(), ZARN_CONSUMER_EXPECTED_VERSION) != 0) {
+    std::printf("consumer: library version %s, package version %s\n", zarn_version(), ZARN_CONSUMER_EXPECTED_VERSION);
+    ok = false;
+  }
+  PrintLoadedZarnLibraries();
+  std::puts(ok ? "consumer: ok" : "consumer: failed (or payment available before Init)");
+  return ok ? 0 : 1;
 }
