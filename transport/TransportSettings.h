@@ -28,7 +28,7 @@ void SetTransportTimeouts(const TransportTimeouts& timeouts);
 TransportTimeouts GetTransportTimeouts();
 
 // While alive, a request sent on this thread gives up at its next network wait (within about
-// 100 ms) once `*flag` is true. The worker pool installs one per worker with its stop flag.
+// 20 ms) once `*flag` is true. The worker pool installs one per worker with its stop flag.
 class ScopedCancelFlag {
  public:
   explicit ScopedCancelFlag(const std::atomic<bool>* flag);
