@@ -31,8 +31,7 @@ void Resolve(void* library, const char* name, F& target) {
 
 // The mock backend with the simulated Steam overlay's inbox, the environment the library reads
 // when it loads, then the library, never unloaded (a game keeps it until it ends). The data
-// folder (also the working folder, for zarnlog.log) is the parent test's, so a restarted game
-// finds what the last one stored.
+// folder (also the working folder, for zarnlog.log) is the parent test's.
 template <class Api>
 struct Game {
   Game() : home(os::GetEnv("ZARN_SDK_DATA_HOME").value_or("")) {
@@ -58,7 +57,6 @@ struct Game {
     sdk.Exit();  // the SDK's workers stop before the server they may be talking to
     mock->Stop();
   }
-  std::filesystem::path AppConf() const { return home / "ZarnSteamExeSdk" / std::to_string(kSteamAppId) / "AppConf"; }
 
   std::filesystem::path home;
   std::unique_ptr<zarnmock::MockBackend> mock;
@@ -79,26 +77,40 @@ int Play(void (*scenario)(Game<Api>&)) {
   return testing::UnitTest::GetInstance()->Failed() ? 1 : 0;
 }
 
-// The payment result's data the SDK must hand over for the order the server created.
-inline std::string PaymentData(const zarnmock::RecordedRequest& created, const std::string& productId,
-                               const std::string& extInfo, int status) {
-  const nlohmann::json order = nlohmann::json::parse(created.replyBody);
-  return nlohmann::json{{"amount", order["defaultAmountMicro"]}, {"currency", order["defaultCurrency"]},
-                        {"extInfo", extInfo},                    {"orderId", order["orderId"]},
-                        {"productId", productId},                {"quantity", 1},
-                        {"status", status}}
-      .dump();
+// An answer of the SDK's own: its code and message, and no data.
+template <class Answer, class Text>
+void ExpectSdkCode(const Answer& answer, int code, const Text& msg) {
+  EXPECT_EQ(answer.code, code);
+  EXPECT_EQ(answer.msg, msg);
+  EXPECT_TRUE(answer.data.empty());
 }
 
-// The scenario's own event arrived with the identity the game set before it.
-inline void ExpectBossEventWithIdentity(zarnmock::MockBackend& mock) {
+// The session's first order, approved in the simulated overlay: the game heard the payment
+// result of the order the server created, which carried the identity the game set, in UTF-8.
+inline void ExpectFirstOrderPaid(zarnmock::MockBackend& mock, int code, const std::string& data,
+                                 const std::string& extInfo, const std::string& nickName) {
+  EXPECT_EQ(code, 200) << data;
+  const zarnmock::RecordedRequest created = mock.Requests(zarnmock::paths::kCreateOrder).at(0);
+  const nlohmann::json order = nlohmann::json::parse(created.replyBody);
+  EXPECT_EQ(data, nlohmann::json({{"amount", order["defaultAmountMicro"]}, {"currency", order["defaultCurrency"]},
+                                  {"extInfo", extInfo}, {"orderId", order["orderId"]},
+                                  {"productId", "gem_pack_large"}, {"quantity", 1}, {"status", 1}})
+                      .dump());
+  EXPECT_EQ(created.Param("nickName") + "|" + created.Param("serverId") + "|" + created.Param("gameUserId"),
+            nickName + "|s-7|role-42");
+}
+
+// The session's one event arrived with the player's identity and level set before it.
+inline void ExpectLevelEventWithIdentity(zarnmock::MockBackend& mock) {
   ASSERT_TRUE(mock.WaitForAnswers(zarnmock::paths::kAnalytics, 3));
   int seen = 0;
   for (const auto& request : mock.Requests(zarnmock::paths::kAnalytics)) {
     const nlohmann::json event = nlohmann::json::parse(request.body);
-    if (event["event"] != "qzk_self_boss_killed") continue;
+    if (event["event"] != "qzk_level_achieved") continue;
     ++seen;
     EXPECT_EQ(event["serverId"].get<std::string>() + " " + event["gameUserId"].get<std::string>(), "s-7 role-42");
+    EXPECT_EQ(event["context"]["level"], 12);
+    EXPECT_EQ(event["context"]["stage"], 3);
   }
   EXPECT_EQ(seen, 1);
 }

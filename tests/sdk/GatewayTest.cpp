@@ -50,6 +50,8 @@ TEST(Gateway, DecodesTheReplyEnvelope) {
       {"200", "", "", -501, "parse error", false},
       {"200", "<html><body>502 Bad Gateway</body></html>", "", -501, "parse error", false},
       {"200", R"({"code":200} x)", "", -501, "parse error", false},
+      // A zero byte ends the JSON library's input, which must not hide the bytes after it.
+      {"200", R"({"code":200,"msg":"ok"})" + std::string(1, '\0') + "garbage", "", -501, "", false},
       {"200", R"({"code":200,"a":)" + deep + "}", "", -501, "nested deeper", false},
       // A code that does not fit 32 bits is refused, never wrapped into another (200 even).
       {"200", R"({"code":4294967496})", "", -501, "4294967496", false},
@@ -70,13 +72,6 @@ TEST(Gateway, DecodesTheReplyEnvelope) {
     }
     EXPECT_EQ(Narrow(r.data), c.bodyIsData ? c.body : "");
   }
-}
-
-// Like any bytes after the envelope, a zero byte and what follows make the reply unreadable.
-TEST(Gateway, ZeroByteAfterTheEnvelopeMakesTheReplyUnreadable) {
-  const ZarnSdk::HttpResp r = Decode("200", R"({"code":200,"msg":"ok"})" + std::string(1, '\0') + "garbage");
-  EXPECT_EQ(r.code, -501) << Narrow(r.msg);
-  EXPECT_EQ(r.data, L"");
 }
 
 TEST(Gateway, RefusedConnectionIsAnHttpFailureWithTheTransportText) {

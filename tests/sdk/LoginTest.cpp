@@ -1,5 +1,8 @@
-// Login: the gates in front of Login and CallPay, Steam's ticket answer, Exit during the wait,
-// and the server's login reply deciding who is logged in (and who the events say it is).
+// Login: the gates in front of Login and CallPay, Steam's ticket answer, Exit during the wait, a
+// Logout during a login, and the server's login reply deciding who is logged in (and who the
+// events say it is).
+#include <atomic>
+#include <functional>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -19,17 +22,29 @@ constexpr char kProduct[] = "gem_pack_small";
 // The ticket wait polls every 10 ms, 30 times.
 RigOptions QuickSteam() { return RigOptions{.testDevice = true, .steam = {10ms, 10ms, 30}}; }
 
-TEST(Login, RefusedOnTheCallingThreadUntilStartedAndLoggedIn) {
+// Every gate refuses once, with the SDK's own result, on the calling thread before the call
+// returns; with no callback it tells nobody.
+TEST(Login, GatesRefuseOnTheCallingThreadAndALogoutDuringALoginWins) {
   SdkRig rig;
-  rig.core().LoginSteam(CallbackSlot<1>::fn);
-  EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<1>::log(), results::kNotInit));
-  rig.core().CallPay(kProduct, "", CallbackSlot<2>::fn);
-  EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<2>::log(), results::kNotInit));
-  rig.core().QueryProducts(CallbackSlot<5>::fn);  // nothing to sign a request with yet
-  EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<5>::log(), results::kNotInit));
+  using Call = std::function<void(const ZarnSdk::GameCallback&)>;
+  const auto refuses = [](const Call& call, const ZarnSdk::SdkResult& expected) {
+    CallbackSlot<1>::log().Clear();
+    call(CallbackSlot<1>::fn);
+    call(ZarnSdk::GameCallback());
+    return AnsweredAtOnce(CallbackSlot<1>::log(), expected);
+  };
+  const Call login = [&](const auto& callback) { rig.core().LoginSteam(callback); };
+  const Call query = [&](const auto& callback) { rig.core().QueryProducts(callback); };
+  const auto pay = [&](const std::string& id) -> Call {
+    return [&rig, id](const auto& callback) { rig.core().CallPay(id, "x", callback); };
+  };
+  EXPECT_TRUE(refuses(login, results::kNotInit));
+  EXPECT_TRUE(refuses(pay(kProduct), results::kNotInit));
+  EXPECT_TRUE(refuses(query, results::kNotInit));  // nothing to sign a request with yet
   EXPECT_FALSE(rig.core().IsPayAvailable());
   EXPECT_TRUE(rig.mock().Requests().empty());
   ASSERT_NO_FATAL_FAILURE(rig.Start());
+  EXPECT_TRUE(refuses(pay(kProduct), results::kNotLogin));
   EXPECT_TRUE(rig.core().IsPayAvailable());
   SteamSim_SetOverlayEnabled(false);
   EXPECT_FALSE(rig.core().IsPayAvailable());
@@ -37,22 +52,56 @@ TEST(Login, RefusedOnTheCallingThreadUntilStartedAndLoggedIn) {
   // The Steam client quits during the game: no overlay, and no ticket to log in with.
   SteamSim_SetClientRunning(false);
   EXPECT_FALSE(rig.core().IsPayAvailable());
-  rig.core().LoginSteam(CallbackSlot<4>::fn);
-  EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<4>::log(), results::kTicketAuthFailure));
+  EXPECT_TRUE(refuses(login, results::kTicketAuthFailure));
   SteamSim_SetClientRunning(true);
-  rig.core().CallPay(kProduct, "", CallbackSlot<3>::fn);
-  EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<3>::log(), results::kNotLogin));
+  ASSERT_NO_FATAL_FAILURE(rig.LogIn());
+  ASSERT_EQ(rig.QueryCatalogue().code, 200);
+  // Ids match exactly; "starter_bundle" is listed for "steam", which is not the STEAM channel.
+  for (const char* id : {"GEM_PACK_SMALL", "gem_pack_small ", "starter_bundle", "monthly_pass", ""}) {
+    EXPECT_TRUE(refuses(pay(id), results::kProductNotFound)) << id;
+  }
+  rig.core().Logout();
+  EXPECT_TRUE(refuses(pay(kProduct), results::kNotLogin));
+  // A Logout while a login's reply is on its way wins: the game hears the server's answer, but
+  // the player stays logged out, and events keep the last login's user id.
+  rig.mock().Script(paths::kLogin, zarnmock::ReplyScript{.delay = 500ms});
+  rig.mock().SetLoginUserId(777);
+  rig.core().LoginSteam(CallbackSlot<3>::fn);
+  ASSERT_TRUE(rig.mock().WaitForRequests(paths::kLogin, 2));
+  rig.core().Logout();
+  EXPECT_EQ(CallbackSlot<3>::log().Single().code, 200);
+  EXPECT_TRUE(refuses(pay(kProduct), results::kNotLogin));
+  EXPECT_EQ(rig.PostEventAndWait("probe")["userId"], 100001);
+
+  // Exit ends a login's ticket wait (the shipped one: 100 polls, 100 ms apart) at once, and
+  // refuses what comes after it.
+  SteamSim_SetTicketResponse(1, -1);
+  rig.core().LoginSteam(CallbackSlot<2>::fn);
+  const auto start = std::chrono::steady_clock::now();
+  rig.core().Exit();
+  ASSERT_TRUE(CallbackSlot<2>::log().WaitFor(1, 2s)) << "the wait outlived Exit";
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "Exit sat out the ticket wait";
+  EXPECT_TRUE(IsSdkResult(CallbackSlot<2>::log().Records()[0], results::kProcessExit));
+  EXPECT_NE(CallbackSlot<2>::log().Records()[0].thread, std::this_thread::get_id());
+  const size_t logins = rig.mock().RequestCount(paths::kLogin);
+  EXPECT_TRUE(refuses(login, results::kProcessExit));
+  EXPECT_TRUE(refuses(pay(kProduct), results::kProcessExit));
+  EXPECT_FALSE(rig.core().IsPayAvailable());
+  EXPECT_EQ(rig.mock().RequestCount(paths::kLogin), logins);
 }
 
-TEST(Login, SteamTicketAnswerDecidesWhetherTheServerIsAsked) {
+// Steam's ticket answer decides whether the server is asked, and the server's reply who is
+// logged in.
+TEST(Login, SteamTicketAnswerThenServerReplyDecideWhoIsLoggedIn) {
   SdkRig rig(QuickSteam());
   ASSERT_NO_FATAL_FAILURE(rig.Start());
+  ASSERT_TRUE(rig.mock().WaitForRequests(paths::kAnalytics, 1));  // the start-up event
   SteamSim_SetSteamId(kSteamId);
   // Steam's answer to the ticket (a negative delay never answers), and what the game hears.
-  struct Case { int32_t result, delayMs; int code; std::wstring msg; };
-  const Case cases[] = {
+  struct Answer { int32_t result, delayMs; int code; std::wstring msg; };
+  const Answer answers[] = {
       {5, 0, -404, L"Steam Ticket Auth Failure!"}, {1, -1, -403, L"Steam Ticket TimeOut!"}, {1, 35, 200, L"success"}};
-  for (const Case& c : cases) {
+  for (const Answer& c : answers) {
     SCOPED_TRACE(c.code);
     SteamSim_SetTicketResponse(c.result, c.delayMs);
     CallbackSlot<1>::log().Clear();
@@ -76,32 +125,8 @@ TEST(Login, SteamTicketAnswerDecidesWhetherTheServerIsAsked) {
   const auto logged = LogTap::StartingWith("loginSteam Session:");
   ASSERT_EQ(logged.size(), 3u);
   EXPECT_TRUE(logged[2].ends_with(" Tictket\xA3\xBA" + ticket)) << logged[2];  // full-width colon, GBK
-}
+  ASSERT_TRUE(rig.mock().WaitForRequests(paths::kAnalytics, 2));  // its login event
 
-TEST(Login, ExitEndsATicketWaitAtOnceAndRefusesLaterLogins) {
-  SdkRig rig;  // the shipped wait: 100 polls, 100 ms apart
-  ASSERT_NO_FATAL_FAILURE(rig.Start());
-  SteamSim_SetTicketResponse(1, -1);
-  rig.core().LoginSteam(CallbackSlot<1>::fn);
-  const auto start = std::chrono::steady_clock::now();
-  rig.core().Exit();
-  ASSERT_TRUE(CallbackSlot<1>::log().WaitFor(1, 2s)) << "the wait outlived Exit";
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "Exit sat out the ticket wait";
-  EXPECT_TRUE(IsSdkResult(CallbackSlot<1>::log().Records()[0], results::kProcessExit));
-  EXPECT_NE(CallbackSlot<1>::log().Records()[0].thread, std::this_thread::get_id());
-  rig.core().LoginSteam(CallbackSlot<2>::fn);
-  EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<2>::log(), results::kProcessExit));
-  rig.core().CallPay(kProduct, "", CallbackSlot<3>::fn);
-  EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<3>::log(), results::kProcessExit));
-  EXPECT_FALSE(rig.core().IsPayAvailable());
-  EXPECT_EQ(rig.mock().RequestCount(paths::kLogin), 0u);
-}
-
-TEST(Login, ServerReplyDecidesWhoIsLoggedIn) {
-  SdkRig rig(QuickSteam());
-  ASSERT_NO_FATAL_FAILURE(rig.Start());
-  ASSERT_TRUE(rig.mock().WaitForRequests(paths::kAnalytics, 1));  // the start-up event
-  SteamSim_SetSteamId(kSteamId);
   rig.core().SetServerId("s-7");  // forgotten by the Logout below
   rig.core().SetNickName("Night Owl");
   // msg unset: the JSON library's text; userId set: logged in as this user.
@@ -125,15 +150,12 @@ TEST(Login, ServerReplyDecidesWhoIsLoggedIn) {
       {200, R"({"code":1001,"msg":"banned","token":"t","userId":1})", 1001, L"banned", std::nullopt},
       {500, R"({"code":200,"token":"t","userId":1})", -502, L"Http Code:500, Msg:", std::nullopt},
   };
-  int64_t trackedId = -1;  // the events' user id: the last successful login's
+  int64_t trackedId = 100001;  // the events' user id: the last successful login's
   size_t orders = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.status) + " " + c.body);
-    // Logged out: purchases are refused, while events keep the last login's user id.
+    // Logged out, events keep the last login's user id.
     rig.core().Logout();
-    CallbackSlot<2>::log().Clear();
-    rig.core().CallPay(kProduct, "", CallbackSlot<2>::fn);
-    EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<2>::log(), results::kNotLogin));
     EXPECT_EQ(rig.PostEventAndWait("probe")["userId"], trackedId);
     const size_t analytics = rig.mock().RequestCount(paths::kAnalytics);
     rig.mock().Script(paths::kLogin, zarnmock::ReplyScript{.body = c.body, .httpStatus = c.status});
@@ -168,22 +190,8 @@ TEST(Login, ServerReplyDecidesWhoIsLoggedIn) {
   for (const auto& login : rig.mock().Requests(paths::kLogin)) EXPECT_TRUE(login.ok) << login.reason;
 }
 
-TEST(Login, LogoutWhileTheLoginReplyIsOnItsWaySticks) {
-  SdkRig rig(QuickSteam());
-  ASSERT_NO_FATAL_FAILURE(rig.Start());
-  rig.mock().Script(paths::kLogin, zarnmock::ReplyScript{.delay = 500ms});
-  rig.core().LoginSteam(CallbackSlot<1>::fn);
-  ASSERT_TRUE(rig.mock().WaitForRequests(paths::kLogin, 1));
-  rig.core().Logout();
-  // The game hears the server's answer, but the player stays logged out.
-  EXPECT_EQ(CallbackSlot<1>::log().Single().code, 200);
-  rig.core().CallPay(kProduct, "", CallbackSlot<2>::fn);
-  EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<2>::log(), results::kNotLogin));
-  EXPECT_EQ(rig.PostEventAndWait("probe")["userId"], -1);
-}
-
 // A Steam port whose ticket handles the test chooses, and which delivers any ticket answer the
-// test queues, asked for or not; serialised like the real one.
+// test queues, asked for or not.
 class ScriptedSteamPort final : public ZarnSdk::SteamPort {
  public:
   bool Start() override { return true; }
@@ -191,37 +199,28 @@ class ScriptedSteamPort final : public ZarnSdk::SteamPort {
   bool RunCallbacks(ZarnSdk::SteamEvents& events) override {
     std::lock_guard<std::mutex> lock(mutex_);
     for (const auto& [handle, result] : queued_) events.OnAuthSessionTicketResponse(handle, result);
-    delivered_ += queued_.size();
+    delivered += queued_.size();
     queued_.clear();
     return true;
   }
   std::optional<ZarnSdk::SteamTicket> RequestTicket(const std::function<void(uint32_t)>& issued) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    issued(nextHandle_);
-    queued_.emplace_back(nextHandle_, ZarnSdk::kSteamResultOk);
-    return ZarnSdk::SteamTicket{kSteamId, nextHandle_, "ticket"};
+    issued(nextHandle);  // before its answer is queued, as Steam's answer comes in a later pass
+    Queue(nextHandle, ZarnSdk::kSteamResultOk);
+    return ZarnSdk::SteamTicket{kSteamId, nextHandle, "ticket"};
   }
   bool IsOverlayEnabled() override { return true; }
   void Shutdown() override {}
-
   void Queue(uint32_t handle, int32_t result) {
     std::lock_guard<std::mutex> lock(mutex_);
     queued_.emplace_back(handle, result);
   }
-  size_t Delivered() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return delivered_;
-  }
-  void SetNextHandle(uint32_t handle) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    nextHandle_ = handle;
-  }
+
+  std::atomic<size_t> delivered{0};
+  std::atomic<uint32_t> nextHandle{1};
 
  private:
   std::mutex mutex_;
   std::vector<std::pair<uint32_t, int32_t>> queued_;
-  size_t delivered_ = 0;
-  uint32_t nextHandle_ = 1;
 };
 
 TEST(Login, TicketAnswersNobodyWaitsForAreNotKept) {
@@ -237,9 +236,9 @@ TEST(Login, TicketAnswersNobodyWaitsForAreNotKept) {
   // Answers for tickets the SDK never asked for, a refusal for handle 7 among them.
   constexpr uint32_t kStray = 100000;
   for (uint32_t handle = 1; handle <= kStray; ++handle) port->Queue(handle, handle == 7 ? 5 : 1);
-  ASSERT_TRUE(WaitUntil([&] { return port->Delivered() >= kStray; }));
+  ASSERT_TRUE(WaitUntil([&] { return port->delivered >= kStray; }));
   // Steam issues handle 7 again and accepts it.
-  port->SetNextHandle(7);
+  port->nextHandle = 7;
   rig.core().LoginSteam(CallbackSlot<1>::fn);
   EXPECT_EQ(CallbackSlot<1>::log().Single().code, 200) << "a stray answer was taken for this login's";
 }

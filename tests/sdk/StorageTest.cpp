@@ -67,6 +67,18 @@ TEST(Storage, FirstRunReadsDefaultsAndMakesOnlyFolders) {
   EXPECT_EQ(RaiseEventOrder(p.store)["EventOrder"], 1);
   EXPECT_EQ(ReadFile(p.sdk / "480" / "AppConf"), R"({"AttributionFlag":0,"EventOrder":1})");
   EXPECT_EQ(EntriesIn(p.sdk / "480"), 1u) << "a temporary file stayed behind";
+  // Temporary files a crash left go once they are a minute old: a younger one may be another
+  // process's write under way.
+  const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(2);
+  for (const fs::path& stray : {p.sdk / "480" / "AppConf.tmp-a1b2c3", p.sdk / "SharedConf.tmp-d4e5f6"}) {
+    WriteFile(stray, "{");
+    fs::last_write_time(stray, old);
+  }
+  WriteFile(p.sdk / "480" / "AppConf.tmp-busy00", "{");
+  p.store.RemoveStaleTemporaryFiles();
+  EXPECT_EQ(EntriesIn(p.sdk), 1u);
+  EXPECT_TRUE(fs::exists(p.sdk / "480" / "AppConf.tmp-busy00"));
+  EXPECT_EQ(EntriesIn(p.sdk / "480"), 2u);
   // Another game on this machine shares the client id and keeps a counter of its own.
   ZarnConfigUtils otherGame(p.data.string(), p.fallback.string());
   otherGame.SetSteamAppId(570);
@@ -85,6 +97,7 @@ TEST(Storage, DamagedOrForeignFilesReadAsDefaultsKeepingOtherMembers) {
   const std::vector<Case> cases = {
       {false, "{}", json::object()}, {false, "", appDefaults}, {false, "[1,2]", appDefaults}, {false, "7", appDefaults},
       {false, R"({"AttributionFlag":1,"EventOr)", appDefaults}, {false, R"({"EventOrder":3} trailing)", appDefaults},
+      {false, R"({"EventOrder":3})" + std::string(1, '\0') + "x", appDefaults},  // not cut short at the zero
       {false, std::string(200, '[') + std::string(200, ']'), appDefaults},
       {false, R"({"a":)" + std::string(100, '[') + std::string(100, ']') + "}", appDefaults},
       {false, R"({"EventOrder":5,"Pad":")" + std::string(2 << 20, 'p') + "\"}", appDefaults},
@@ -243,19 +256,15 @@ TEST(Storage, WriterKilledMidWriteLeavesAWholeDocument) {
 // The log can hold the session token and the Steam ticket: no file while logging is off, owner
 // only when on, and a link planted under its name is not followed.
 TEST(Storage, LogFileOnlyWhileLoggingOwnerOnlyNeverThroughALink) {
-  TempDir dir;
-  const std::string oldCwd = fs::current_path().string();
-  ASSERT_TRUE(os::ChangeDirectory(dir.str()));
-  const fs::path log = dir.path() / "zarnlog.log", victim = dir.path() / "victim";
-  ZarnSdk::ConfigureLogger(false);
-  LOG(INFO) << "while off";
-  EXPECT_FALSE(fs::exists(log));
-  ZarnSdk::ConfigureLogger(true);
+  ScopedSdkLog on;  // in a temporary working folder
+  const fs::path log = fs::current_path() / "zarnlog.log", victim = fs::current_path() / "victim";
   LOG(INFO) << "token=secret";
   EXPECT_NE(ReadFile(log).find("token=secret"), std::string::npos);
   EXPECT_TRUE(os::OnlyOwnerMayRead(log.string()));
   ZarnSdk::ConfigureLogger(false);
   fs::remove(log);
+  LOG(INFO) << "while off";
+  EXPECT_FALSE(fs::exists(log));
   WriteFile(victim, "");
   std::error_code noLinks;  // a system without symbolic links for this user has nothing to plant
   fs::create_symlink(victim, log, noLinks);
@@ -265,24 +274,6 @@ TEST(Storage, LogFileOnlyWhileLoggingOwnerOnlyNeverThroughALink) {
     ZarnSdk::ConfigureLogger(false);
     EXPECT_EQ(ReadFile(victim), "");
   }
-  os::ChangeDirectory(oldCwd);
-}
-
-TEST(Storage, TemporaryFilesACrashLeftAreRemovedOnceAMinuteOld) {
-  Profile p;
-  const fs::path game = fs::path(p.store.GetAppConfigPath()).parent_path();
-  RaiseEventOrder(p.store);
-  const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(2);
-  for (const fs::path& stray : {game / "AppConf.tmp-a1b2c3", p.sdk / "SharedConf.tmp-d4e5f6"}) {
-    WriteFile(stray, "{");
-    fs::last_write_time(stray, old);
-  }
-  WriteFile(game / "AppConf.tmp-busy00", "{");  // another process may be writing it now
-  p.store.RemoveStaleTemporaryFiles();
-  EXPECT_EQ(EntriesIn(game), 2u);
-  EXPECT_TRUE(fs::exists(game / "AppConf.tmp-busy00"));
-  EXPECT_EQ(EntriesIn(p.sdk), 1u) << "only the game's folder is left";
-  EXPECT_EQ(p.store.ReadConfigJson(false)["EventOrder"], 1);
 }
 
 }  // namespace

@@ -54,12 +54,10 @@ struct Recorder {
   CCallback<Recorder, MicroTxnAuthorizationResponse_t> purchase{this, &Recorder::OnPurchase};
 };
 
-std::pair<HAuthTicket, std::vector<uint8_t>> RequestTicket() {
-  std::vector<uint8_t> buffer(4096);  // the SDK's size
-  uint32_t size = 0;
-  const HAuthTicket handle = SteamAPI_ISteamUser_GetAuthSessionTicket(SteamUser(), buffer.data(), 4096, &size, nullptr);
-  buffer.resize(size);
-  return {handle, buffer};
+// A ticket's handle; `size` receives its length.
+HAuthTicket RequestTicket(uint32_t& size) {
+  uint8_t buffer[4096];  // the SDK's size
+  return SteamAPI_ISteamUser_GetAuthSessionTicket(SteamUser(), buffer, sizeof buffer, &size, nullptr);
 }
 
 // As the mock backend writes a request: under a hidden name, then renamed into place.
@@ -156,22 +154,21 @@ TEST_F(SteamStandIn, TicketsAreAnsweredWithTheirResultAfterTheirDelay) {
   ScopedEnv result("ZARN_STEAMSIM_TICKET_RESULT", "2");
   ScopedEnv delay("ZARN_STEAMSIM_TICKET_DELAY_MS", "0");
   ASSERT_TRUE(SteamAPI_Init());
-  const auto [fromEnvironment, bytes] = RequestTicket();
-  EXPECT_EQ(bytes.size(), 230u);
+  uint32_t size = 0;
+  const HAuthTicket fromEnvironment = RequestTicket(size);
+  EXPECT_EQ(size, 230u);
   SteamSim_SetTicketResponse(k_EResultOK, -1);
-  const HAuthTicket never = RequestTicket().first;
+  const HAuthTicket never = RequestTicket(size);
   SteamSim_SetTicketResponse(5, 80);
   const Clock::time_point requested = Clock::now();
-  const HAuthTicket delayed = RequestTicket().first;
+  const HAuthTicket delayed = RequestTicket(size);
   EXPECT_EQ((std::set<HAuthTicket>{0, fromEnvironment, never, delayed}).size(), 4u) << "handles are unique, never 0";
 
   ASSERT_TRUE(PumpUntil([&] { return recorder_.tickets.size() >= 2; }));
   RunCallbacks();  // the one never answered would be due by now
   ASSERT_EQ(recorder_.tickets.size(), 2u);
-  EXPECT_EQ(recorder_.tickets[0].handle, fromEnvironment);
-  EXPECT_EQ(recorder_.tickets[0].result, 2);
-  EXPECT_EQ(recorder_.tickets[1].handle, delayed);
-  EXPECT_EQ(recorder_.tickets[1].result, 5);
+  EXPECT_EQ(std::pair(recorder_.tickets[0].handle, recorder_.tickets[0].result), std::pair(fromEnvironment, 2));
+  EXPECT_EQ(std::pair(recorder_.tickets[1].handle, recorder_.tickets[1].result), std::pair(delayed, 5));
   EXPECT_GE(recorder_.tickets[1].at - requested, std::chrono::milliseconds(80));
 }
 
@@ -190,9 +187,9 @@ TEST_F(SteamStandIn, OverlayInboxAnswersTheRequestsOfItsGame) {
     RunCallbacks();
     const std::vector<Purchase> expected = {{480, kMaxOrderId, answer == "approve" ? 1 : 0}};
     EXPECT_EQ(recorder.purchases, answer == "ignore" ? std::vector<Purchase>{} : expected);
-    std::set<std::string> left;
-    for (const auto& entry : fs::directory_iterator(inbox.path())) left.insert(entry.path().filename().string());
-    EXPECT_EQ(left, (std::set<std::string>{".being-written.json", "other-game.json"}));
+    std::set<fs::path> left;
+    for (const auto& entry : fs::directory_iterator(inbox.path())) left.insert(entry.path().filename());
+    EXPECT_EQ(left, (std::set<fs::path>{".being-written.json", "other-game.json"}));
     Restart();
   }
 }

@@ -100,37 +100,16 @@ TEST(MockBackend, VerifierRefusesWrongOrderAndBadSignatures) {
   }
 }
 
-TEST(MockBackend, ScriptedBodiesFailuresAndDelays) {
+// What the SDK's tests rely on to hold an answer back: a delayed request is recorded on arrival
+// and answered after the delay. (Replaced bodies, statuses and failures show in their results.)
+TEST(MockBackend, DelayedRequestIsRecordedOnArrivalAndAnsweredLater) {
   zarnmock::MockBackend backend(Plain());
   backend.Start();
-  httplib::Client client("127.0.0.1", backend.Port());
-
-  zarnmock::ReplyScript replaced;
-  replaced.body = "<html>down</html>";
-  replaced.httpStatus = 502;
-  backend.Script(paths::kClientConfig, replaced);
-  Reply reply = Post(client, paths::kClientConfig, kStartup);
-  EXPECT_EQ(reply.status, 502);
-  EXPECT_EQ(reply.body, "<html>down</html>");
-
-  zarnmock::ReplyScript flaky;
-  flaky.failuresBeforeSuccess = 2;
-  flaky.failureHttpStatus = 503;
-  backend.Script(paths::kClientConfig, flaky);
-  for (int expected : {503, 503, 200}) {
-    reply = Post(client, paths::kClientConfig, kStartup);
-    EXPECT_EQ(reply.status, expected);
-    EXPECT_EQ(reply.Json().value("code", 0), expected == 200 ? 200 : 500) << reply.body;
-  }
-
-  // A delayed request is recorded on arrival and answered after the delay.
-  zarnmock::ReplyScript slow;
-  slow.delay = 300ms;
-  backend.Script(paths::kProducts, slow);
+  backend.Script(paths::kProducts, {.delay = 300ms});
   const auto start = std::chrono::steady_clock::now();
   auto delayed = std::async(std::launch::async, [&] {
-    httplib::Client other("127.0.0.1", backend.Port());
-    return Post(other, paths::kProducts, "x");
+    httplib::Client client("127.0.0.1", backend.Port());
+    return Post(client, paths::kProducts, "x");
   });
   ASSERT_TRUE(backend.WaitForRequests(paths::kProducts, 1));
   EXPECT_FALSE(backend.Requests(paths::kProducts).at(0).answered);
@@ -155,9 +134,7 @@ TEST(MockBackend, OrdersDropOneTransactionFilePerOrderForTheOverlay) {
   // Drops nothing: an order id that is no file name, a replaced answer, a refused request.
   backend.ForceSteamOrderId("../escape");
   EXPECT_EQ(steamOrderId(), "../escape");
-  zarnmock::ReplyScript replaced;
-  replaced.body = "{}";
-  backend.Script(paths::kCreateOrder, replaced);
+  backend.Script(paths::kCreateOrder, {.body = "{}"});
   Post(client, paths::kCreateOrder, kOrder);
   backend.ClearScript(paths::kCreateOrder);
   Post(client, paths::kCreateOrder, kOrder + "0");
@@ -168,28 +145,12 @@ TEST(MockBackend, OrdersDropOneTransactionFilePerOrderForTheOverlay) {
   EXPECT_EQ(ReadFile(inbox.path() / "4294967297.json"), R"({"appId":480,"orderId":"4294967297"})");
 }
 
-// The program as the demo script runs it, stopped the two ways a person or a script stops it.
-class Program {
- public:
-  explicit Program(const std::vector<std::string>& args)
-      : process_(zarntest::os::StartProcess(ZARN_MOCK_BACKEND_EXE, args)) {}
-  ~Program() {
-    if (!ended_) zarntest::os::Kill(process_);
-  }
-  std::optional<int> Stop(zarntest::os::StopRequest request) {
-    zarntest::os::RequestStop(process_, request);
-    const std::optional<int> status = zarntest::os::WaitForExit(process_, 20s);
-    ended_ = status.has_value();
-    return status;
-  }
-
- private:
-  zarntest::os::Process process_;
-  bool ended_ = false;
-};
-
-TEST(MockBackendProgram, ServesUntilAskedToStop) {
+TEST(MockBackendProgram, RefusesBadOptionsAndServesUntilAskedToStop) {
   using zarntest::os::StopRequest;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--bogus"}, {"--port", "70000"}, {"--port"}, {"--pay-status", "x"}}) {
+    EXPECT_EQ(zarntest::os::RunProcess(ZARN_MOCK_BACKEND_EXE, args), 2) << args[0];
+  }
   for (const bool tls : {true, false}) {
     SCOPED_TRACE(tls ? "https, SIGTERM" : "plain, SIGINT");
     zarntest::TempDir dir;
@@ -197,11 +158,13 @@ TEST(MockBackendProgram, ServesUntilAskedToStop) {
                    records = dir.path() / "requests.jsonl";
     fs::create_directories(inbox);
     std::vector<std::string> args = {"--origin-file", originFile.string(), "--steamsim-dir", inbox.string(),
-                                     "--record",      records.string(),    "--pay-status",   "0"};
-    args.insert(args.end(), tls ? std::initializer_list<std::string>{"--ca-out", caFile.string()}
-                                : std::initializer_list<std::string>{"--plain"});
-    Program program(args);
-    ASSERT_TRUE(zarntest::WaitUntil([&] { return fs::exists(originFile); }, 30s));
+                                     "--record", records.string(), "--pay-status", "0", tls ? "--ca-out" : "--plain"};
+    if (tls) args.push_back(caFile.string());
+    const zarntest::os::Process program = zarntest::os::StartProcess(ZARN_MOCK_BACKEND_EXE, args);
+    if (!zarntest::WaitUntil([&] { return fs::exists(originFile); }, 30s)) {
+      zarntest::os::Kill(program);
+      FAIL() << "the program never wrote its origin";
+    }
     const std::string origin = ReadFile(originFile);
     EXPECT_EQ(origin.rfind(tls ? "https://127.0.0.1:" : "http://127.0.0.1:", 0), 0u) << origin;
 
@@ -217,17 +180,14 @@ TEST(MockBackendProgram, ServesUntilAskedToStop) {
     EXPECT_TRUE(fs::exists(inbox / (steamOrderId + ".json"))) << "the file is in place before the answer leaves";
     EXPECT_EQ(Post(client, paths::kPayResult, kPayResult).Json().value("status", -1), 0);
 
-    EXPECT_EQ(program.Stop(tls ? StopRequest::Terminate : StopRequest::Interrupt), 0);
+    // Stopped the two ways a person or a script stops it.
+    zarntest::os::RequestStop(program, tls ? StopRequest::Terminate : StopRequest::Interrupt);
+    const std::optional<int> status = zarntest::os::WaitForExit(program, 20s);
+    if (!status) zarntest::os::Kill(program);
+    EXPECT_EQ(status, 0);
     const std::string recorded = ReadFile(records);
     EXPECT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 3) << recorded;
     EXPECT_EQ(recorded.find("\"ok\":false"), std::string::npos) << recorded;
-  }
-}
-
-TEST(MockBackendProgram, RefusesBadOptions) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--bogus"}, {"--port", "70000"}, {"--port"}, {"--pay-status", "x"}}) {
-    EXPECT_EQ(zarntest::os::RunProcess(ZARN_MOCK_BACKEND_EXE, args), 2) << args[0];
   }
 }
 
