@@ -85,7 +85,9 @@ void BM_ExitWith2000Queued(benchmark::State& state) {
   ZarnSdk::ConfigureLogger(false);
   for (auto _ : state) {
     state.PauseTiming();
-    auto game = std::make_unique<ZarnSdk::SdkInstance>(Options(origin, folder));
+    // A fresh profile each time: an outbox left by an earlier run would be written again too.
+    static int run = 0;
+    auto game = std::make_unique<ZarnSdk::SdkInstance>(Options(origin, folder + "/exit-" + std::to_string(++run)));
     game->Core().InitSdk("1001", "zarn-demo-key", nullptr);
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
