@@ -22,34 +22,10 @@ void CZarnCore::InitSdk(const std::string& appId, const std::string& appKey, con
   }
   {
     MutexLock lock(initMutex_);
-    if (!isInit_) {
-      ConfigureLogger(false);
-      // After Exit Steam has been shut down for good; the session refuses to start it again.
-      if (!c_.steam.InitSteam()) {
-        lock.Unlock();
-        Report(callback, results::kSteamInitFailure);
-        return;
-      }
-      if (const auto steamAppId = c_.steam.AppId()) c_.store.SetSteamAppId(*steamAppId);
-      c_.store.RemoveStaleTemporaryFiles();
-      InitGlobalParams(appId, appKey);
-      // A repeated Init (the first start-up reply failed or is still outstanding) reuses the
-      // running workers instead of starting them twice.
-      if (!poolStarted_) {
-        if (!c_.pool.Start()) {
-          lock.Unlock();
-          LOG(ERROR) << "Worker Threads Could Not Start.";
-          Report(callback, results::kSteamInitFailure);
-          return;
-        }
-        poolStarted_ = true;
-      }
-      if (!c_.delivery.Start()) {
-        lock.Unlock();
-        Report(callback, results::kSteamInitFailure);
-        return;
-      }
-      c_.track.Init();
+    if (!isInit_ && !StartLocked(appId, appKey)) {
+      lock.Unlock();
+      Report(callback, results::kSteamInitFailure);
+      return;
     }
   }
   if (isInit_) {
@@ -58,6 +34,27 @@ void CZarnCore::InitSdk(const std::string& appId, const std::string& appKey, con
   }
   c_.track.PostEvent("qzk_startup", "", std::numeric_limits<double>::quiet_NaN());
   c_.api.PostClientConfig([this, callback](HttpResp resp) { HandleStartupReply(resp, callback); });
+}
+
+bool CZarnCore::StartLocked(const std::string& appId, const std::string& appKey) {
+  ConfigureLogger(false);
+  // After Exit Steam has been shut down for good; the session refuses to start it again.
+  if (!c_.steam.InitSteam()) return false;
+  if (const auto steamAppId = c_.steam.AppId()) c_.store.SetSteamAppId(*steamAppId);
+  c_.store.RemoveStaleTemporaryFiles();
+  InitGlobalParams(appId, appKey);
+  // A repeated Init (the first start-up reply failed or is still outstanding) reuses the
+  // running workers instead of starting them twice.
+  if (!poolStarted_) {
+    if (!c_.pool.Start()) {
+      LOG(ERROR) << "Worker Threads Could Not Start.";
+      return false;
+    }
+    poolStarted_ = true;
+  }
+  if (!c_.delivery.Start()) return false;
+  c_.track.Init();
+  return true;
 }
 
 void CZarnCore::InitGlobalParams(const std::string& appId, const std::string& appKey) {

@@ -62,6 +62,9 @@ class CZarnCore {
   bool IsInit() const { return isInit_.load(); }
 
  private:
+  // Steam, the state files, the global parameters, the workers, event delivery and the
+  // tracker; false when one could not be started (what did start stays for the next try).
+  bool StartLocked(const std::string& appId, const std::string& appKey) REQUIRES(initMutex_);
   void InitGlobalParams(const std::string& appId, const std::string& appKey);
   void HandleStartupReply(const HttpResp& resp, const GameCallback& callback);
   void HandleAttributionReply(const HttpResp& resp);

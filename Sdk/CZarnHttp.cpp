@@ -63,14 +63,7 @@ HttpResp DecodeReply(const sion::AsyncResponse& response) {
   // the reply unreadable rather than being cut off unseen.
   const std::string body(response.resp.body.begin(), response.resp.body.end());
   try {
-    // Refused before it is built: a small reply of nested arrays costs far more memory than
-    // its size, and nothing the SDK reads nests deeper than a few levels.
-    if (!reply::NestingWithin(body, reply::kMaxDepth)) {
-      throw std::length_error("reply nested deeper than " + std::to_string(reply::kMaxDepth) + " levels");
-    }
-    // The JSON library reads a raw zero byte as the end of its input, so it would pass over
-    // whatever follows; JSON text never holds one outside an escape.
-    if (body.find('\0') != std::string::npos) throw std::invalid_argument("reply holds a zero byte");
+    if (const auto refused = reply::RefusedBeforeParsing(body)) throw std::invalid_argument(*refused);
     const reply::Json envelope = reply::Json::parse(body);
     out.code = EnvelopeCode(envelope);
     if (envelope.contains("msg")) {

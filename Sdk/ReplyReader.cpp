@@ -28,9 +28,14 @@ bool NestingWithin(std::string_view text, int limit) {
   return true;
 }
 
+std::optional<std::string> RefusedBeforeParsing(std::string_view text) {
+  if (!NestingWithin(text, kMaxDepth)) return "reply nested deeper than " + std::to_string(kMaxDepth) + " levels";
+  if (text.find('\0') != std::string_view::npos) return std::string("reply holds a zero byte");
+  return std::nullopt;
+}
+
 std::optional<Json> Parse(std::string_view text) {
-  // A raw zero byte would end the JSON library's input early, hiding what follows it.
-  if (!NestingWithin(text, kMaxDepth) || text.find('\0') != std::string_view::npos) return std::nullopt;
+  if (RefusedBeforeParsing(text)) return std::nullopt;
   Json value = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
   if (value.is_discarded()) return std::nullopt;
   return value;

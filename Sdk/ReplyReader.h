@@ -29,8 +29,14 @@ inline constexpr int kMaxDepth = 64;
 // strings do not count). A guard only: the parser still decides validity.
 bool NestingWithin(std::string_view text, int limit);
 
-// The whole text as one JSON value; nullopt when it is not exactly one JSON value or when it
-// nests deeper than kMaxDepth.
+// Why `text` is refused before the parser sees it: nesting deeper than kMaxDepth (a small text
+// of nested arrays costs far more memory than its size), or a raw zero byte, at which the JSON
+// library would stop reading and pass over whatever follows (JSON never holds one outside an
+// escape). nullopt when it may be parsed.
+std::optional<std::string> RefusedBeforeParsing(std::string_view text);
+
+// The whole text as one JSON value; nullopt when it is not exactly one JSON value or is
+// refused before parsing.
 std::optional<Json> Parse(std::string_view text);
 // As Parse, but a JSON object or nothing.
 std::optional<Json> ParseObject(std::string_view text);

@@ -110,10 +110,14 @@ bool ZarnConfigUtils::WriteLocked(const json& config, bool shared) {
   return true;
 }
 
-std::string ZarnConfigUtils::AppFilePath(const std::string& name) const {
+std::string ZarnConfigUtils::GameFolder() const {
   const std::string appConfig = GetAppConfigPath();
-  if (appConfig.empty()) return {};
-  return appConfig.substr(0, appConfig.rfind('/') + 1) + name;
+  return appConfig.empty() ? std::string() : appConfig.substr(0, appConfig.rfind('/'));
+}
+
+std::string ZarnConfigUtils::AppFilePath(const std::string& name) const {
+  const std::string folder = GameFolder();
+  return folder.empty() ? std::string() : folder + "/" + name;
 }
 
 std::optional<std::string> ZarnConfigUtils::ReadAppFile(const std::string& name, size_t maxBytes) {
@@ -171,8 +175,7 @@ json ZarnConfigUtils::UpdateConfigJson(bool shared, const std::function<bool(jso
 void ZarnConfigUtils::RemoveStaleTemporaryFiles() {
   MutexLock lock(mutex_);
   std::vector<std::string> folders{GetSdkDataPath()};
-  const std::string appConfig = GetAppConfigPath();
-  if (!appConfig.empty()) folders.push_back(appConfig.substr(0, appConfig.rfind('/')));
+  if (std::string game = GameFolder(); !game.empty()) folders.push_back(std::move(game));
   int removed = 0;
   for (const std::string& folder : folders) {
     removed += zarnplatform::RemoveStaleTemporaryFiles(folder, std::chrono::seconds(60));

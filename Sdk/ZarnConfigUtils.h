@@ -66,6 +66,8 @@ class ZarnConfigUtils {
   std::string ConfigPath(bool shared) const;
   nlohmann::json ReadLocked(bool shared) REQUIRES(mutex_);
   bool WriteLocked(const nlohmann::json& config, bool shared) REQUIRES(mutex_);
+  // The game's folder (where AppConf is), made when missing; empty without a Steam app id.
+  std::string GameFolder() const;
   // Path of a file in the game's folder; empty without a Steam app id.
   std::string AppFilePath(const std::string& name) const;
 
