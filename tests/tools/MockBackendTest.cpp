@@ -118,6 +118,32 @@ TEST(MockBackend, DelayedRequestIsRecordedOnArrivalAndAnsweredLater) {
   EXPECT_TRUE(backend.WaitForAnswers(paths::kProducts, 1, 0ms));
 }
 
+// The outage the simulations script: configured at start, begun by its control request; until
+// it ends every analytics request fails with its status and "Retry-After". The record names the
+// event of each request.
+TEST(MockBackend, EventsOutageFailsAnalyticsFromItsStartForItsLength) {
+  zarnmock::MockOptions options = Plain();
+  options.eventsOutage = zarnmock::MockOptions::Outage{2s, 503, "10"};
+  zarnmock::MockBackend backend(options);
+  backend.Start();
+  httplib::Client client("127.0.0.1", backend.Port());
+  std::string retryAfter;
+  auto event = [&] {
+    const auto result = client.Post(paths::kAnalytics, R"({"deviceId":"d1","eventOrder":"n7"})", "text/plain");
+    retryAfter = result ? result->get_header_value("Retry-After") : "";
+    return result ? result->status : 0;
+  };
+
+  EXPECT_EQ(event(), 200);
+  EXPECT_EQ(Post(client, paths::kEventsOutage, "").status, 200);
+  EXPECT_EQ(event(), 503);
+  EXPECT_EQ(retryAfter, "10");
+  const zarnmock::RecordedRequest record = backend.Requests(paths::kAnalytics).back();
+  EXPECT_EQ(record.deviceId + record.eventOrder, "d1n7");
+  EXPECT_GT(record.receivedMs, 0);
+  EXPECT_TRUE(zarntest::WaitUntil([&] { return event() == 200; }));
+}
+
 TEST(MockBackend, OrdersDropOneTransactionFilePerOrderForTheOverlay) {
   zarntest::TempDir inbox;
   zarnmock::MockOptions options = Plain();
@@ -148,7 +174,8 @@ TEST(MockBackend, OrdersDropOneTransactionFilePerOrderForTheOverlay) {
 TEST(MockBackendProgram, RefusesBadOptionsAndServesUntilAskedToStop) {
   using zarntest::os::StopRequest;
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--bogus"}, {"--port", "70000"}, {"--port"}, {"--pay-status", "x"}}) {
+       {std::vector<std::string>{"--bogus"}, {"--port", "70000"}, {"--port"}, {"--pay-status", "x"},
+        {"--events-retry-after", "10"}}) {
     EXPECT_EQ(zarntest::os::RunProcess(ZARN_MOCK_BACKEND_EXE, args), 2) << args[0];
   }
   for (const bool tls : {true, false}) {

@@ -13,4 +13,7 @@ inline constexpr char kPayResult[] = "/sdkapi/v10/pay/pay_result.do";
 // Analytics lives directly on the host, outside the API base path.
 inline constexpr char kAnalytics[] = "/data/h5/v1.do";
 
+// The mock's own: a POST here begins the analytics outage the backend was configured with.
+inline constexpr char kEventsOutage[] = "/mock/events-outage";
+
 }  // namespace zarnmock::paths

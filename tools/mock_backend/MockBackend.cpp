@@ -20,9 +20,6 @@
 namespace zarnmock {
 namespace {
 
-// More than the SDK's six workers plus test clients, so a delayed answer never queues another;
-// a connection the client keeps alive holds its thread while it idles, up to kKeepAliveSeconds.
-constexpr size_t kServerThreads = 32;
 // Short: Stop waits for every idle kept connection to time out (httplib does not cut them).
 constexpr time_t kKeepAliveSeconds = 1;
 // Requests one connection may carry, as a production server allows (nginx: 1000); httplib's
@@ -34,6 +31,12 @@ constexpr char kJson[] = "application/json;charset=utf-8";
 std::string Envelope(int code, const std::string& msg) {
   return nlohmann::ordered_json{{"code", code}, {"msg", msg}}.dump(-1, ' ', false,
                                                                    nlohmann::json::error_handler_t::replace);
+}
+
+// The member as text when it is one; empty otherwise.
+std::string TextMember(const nlohmann::json& document, const char* name) {
+  const auto it = document.find(name);
+  return it != document.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
 bool IsPseudoHeader(const std::string& name) {
@@ -104,9 +107,9 @@ void MockBackend::Start() {
   }
 
   auto gate = std::make_shared<ListenGate>();
-  server->new_task_queue = [gate] {
+  server->new_task_queue = [gate, threads = options_.serverThreads] {
     gate->Open();
-    return new httplib::ThreadPool(kServerThreads);
+    return new httplib::ThreadPool(threads);
   };
   const auto handler = [this](const httplib::Request& request, httplib::Response& response) {
     Handle(request, response);
@@ -212,6 +215,17 @@ void MockBackend::LoadCatalogueFile(const std::string& path) {
   factory_.SetCatalogue(ProductCatalogue::FromFile(path));
 }
 
+void MockBackend::StartEventsOutage() {
+  if (!options_.eventsOutage) return;
+  const MockOptions::Outage& outage = *options_.eventsOutage;
+  ReplyScript script;
+  script.failUntil = std::chrono::steady_clock::now() + outage.length;
+  script.failureHttpStatus = outage.httpStatus;
+  script.failureBody = Envelope(outage.httpStatus, "analytics outage");
+  script.failureRetryAfter = outage.retryAfter;
+  scripts_.Set(paths::kAnalytics, std::move(script));
+}
+
 std::vector<RecordedRequest> MockBackend::Requests() const { return log_.All(); }
 std::vector<RecordedRequest> MockBackend::Requests(const std::string& path) const { return log_.ForPath(path); }
 size_t MockBackend::RequestCount(const std::string& path) const { return log_.Count(path); }
@@ -242,13 +256,16 @@ void MockBackend::Handle(const httplib::Request& request, httplib::Response& res
     int refusalStatus = 200;
     const FormRequestSpec* spec = FindFormRequestSpec(request.path);
     const bool analytics = request.path == paths::kAnalytics;
+    const bool outageControl = request.path == paths::kEventsOutage && options_.eventsOutage;
     Verdict verdict;
-    if (spec == nullptr && !analytics) {
+    if (spec == nullptr && !analytics && !outageControl) {
       refusalStatus = 404;
       verdict = Verdict{false, "no such path: " + request.path, {}};
     } else if (request.method != "POST") {
       refusalStatus = 405;
       verdict = Verdict{false, "method " + request.method + " not allowed", {}};
+    } else if (outageControl) {
+      // Nothing to check.
     } else if (std::string fault = CheckContentType(analytics, request.get_header_value("Content-Type"));
                !fault.empty()) {
       verdict = Verdict{false, fault, {}};
@@ -262,6 +279,11 @@ void MockBackend::Handle(const httplib::Request& request, httplib::Response& res
       } else {
         verdict = VerifyFormRequest(*spec, record.params, [this](const std::string& appId) { return KeyFor(appId); });
       }
+    }
+    if (analytics) {
+      const auto document = nlohmann::json::parse(request.body, nullptr, false);
+      record.deviceId = TextMember(document, "deviceId");
+      record.eventOrder = TextMember(document, "eventOrder");
     }
     record.ok = verdict.ok;
     record.reason = verdict.reason;
@@ -283,6 +305,9 @@ void MockBackend::Handle(const httplib::Request& request, httplib::Response& res
         record.replyBody = Envelope(refusalStatus, verdict.reason);
       } else if (!verdict.ok) {
         record.replyBody = Envelope(1002, "sign error: " + verdict.reason);
+      } else if (outageControl) {
+        StartEventsOutage();
+        record.replyBody = Envelope(200, "analytics outage started");
       } else {
         FactoryReply reply = factory_.Answer(request.path, record.params);
         record.replyBody = std::move(reply.body);
@@ -300,6 +325,7 @@ void MockBackend::Handle(const httplib::Request& request, httplib::Response& res
     }
     record.answered = true;
     response.status = record.replyStatus;
+    if (!scripted.retryAfter.empty()) response.set_header("Retry-After", scripted.retryAfter);
     response.set_content(record.replyBody, contentType.c_str());
     log_.Answered(record);
   } catch (const std::exception& error) {

@@ -48,6 +48,18 @@ struct MockOptions {
   std::string steamSimDir;      // drop a transaction file per created order; empty: none
   std::string catalogueFile;    // product catalogue; empty: the built-in catalogue.json
   int payStatus = 1;            // "status" of the payment result answer
+  // More than the SDK's six workers plus test clients, so a delayed answer never queues another;
+  // a connection the client keeps alive holds its thread while it idles. Simulations of many
+  // clients need more.
+  size_t serverThreads = 32;
+  // An outage of the analytics path, begun by a POST to paths::kEventsOutage: for `length` from
+  // then on every analytics request is answered `httpStatus` (with "Retry-After" when set).
+  struct Outage {
+    std::chrono::milliseconds length{0};
+    int httpStatus = 503;
+    std::string retryAfter;
+  };
+  std::optional<Outage> eventsOutage;
 };
 
 class MockBackend {
@@ -87,6 +99,8 @@ class MockBackend {
   uint64_t NextSteamOrderId() { return factory_.NextSteamOrderId(); }
   void SetCatalogueJson(const std::string& json);   // throws std::invalid_argument
   void LoadCatalogueFile(const std::string& path);  // throws std::invalid_argument
+  // Begins (or begins again) the configured analytics outage; nothing without one.
+  void StartEventsOutage();
 
   // Records (copies).
   std::vector<RecordedRequest> Requests() const;

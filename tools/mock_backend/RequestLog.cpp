@@ -46,6 +46,8 @@ void RequestLog::Arrived(RecordedRequest& request) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     request.sequence = ++lastSequence_;
+    request.receivedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::system_clock::now().time_since_epoch()).count();
     records_.push_back(request);
   }
   arrived_.notify_all();
@@ -53,18 +55,22 @@ void RequestLog::Arrived(RecordedRequest& request) {
 
 void RequestLog::Answered(const RecordedRequest& request) {
   std::lock_guard<std::mutex> lock(mutex_);
-  auto stored = std::find_if(records_.begin(), records_.end(),
-                             [&](const RecordedRequest& r) { return r.sequence == request.sequence; });
-  if (stored != records_.end()) *stored = request;
+  // Stored in arrival order, so by sequence number: a search, not a scan of a long run's records.
+  auto stored = std::lower_bound(records_.begin(), records_.end(), request.sequence,
+                                 [](const RecordedRequest& r, uint64_t sequence) { return r.sequence < sequence; });
+  if (stored != records_.end() && stored->sequence == request.sequence) *stored = request;
   arrived_.notify_all();
   if (!jsonLines_.is_open()) return;
   nlohmann::ordered_json line = {
-      {"sequence", request.sequence},    {"method", request.method},
-      {"path", request.path},            {"headers", PairsToJson(request.headers)},
+      {"sequence", request.sequence},    {"receivedMs", request.receivedMs},
+      {"method", request.method},        {"path", request.path},
+      {"headers", PairsToJson(request.headers)},
       {"body", request.body},            {"params", PairsToJson(request.params)},
       {"ok", request.ok},                {"reason", request.reason},
       {"replyStatus", request.replyStatus}, {"replyBody", request.replyBody},
       {"note", request.note}};
+  if (!request.deviceId.empty()) line["deviceId"] = request.deviceId;
+  if (!request.eventOrder.empty()) line["eventOrder"] = request.eventOrder;
   // Bodies are bytes from the network: invalid UTF-8 is replaced rather than refused.
   jsonLines_ << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
   jsonLines_.flush();

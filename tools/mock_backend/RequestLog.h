@@ -21,12 +21,15 @@ namespace zarnmock {
 
 struct RecordedRequest {
   uint64_t sequence = 0;       // 1 for the first request the server received, then 2, ...
+  int64_t receivedMs = 0;      // arrival, milliseconds since 1970 (system clock)
   std::string method;
   std::string path;
   // As received (names keep their case); ordered by name case-insensitively, not by arrival.
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;            // raw bytes
   FormParams params;           // decoded form parameters in body order (empty for analytics)
+  std::string deviceId;        // an analytics event's "deviceId" and "eventOrder"; else empty
+  std::string eventOrder;
   bool ok = false;             // the request passed verification
   std::string reason;          // why it did not; empty when ok
   std::string signatureText;   // what the mock signed (holds the app key); empty when not reached

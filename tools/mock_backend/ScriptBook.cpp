@@ -25,9 +25,11 @@ ScriptedAnswer ScriptBook::Take(const std::string& path) {
   ReplyScript& script = it->second;
   answer.delay = script.delay;
   answer.contentType = script.contentType;
-  if (script.failuresBeforeSuccess > 0) {
-    --script.failuresBeforeSuccess;
+  const bool inOutage = std::chrono::steady_clock::now() < script.failUntil;
+  if (inOutage || script.failuresBeforeSuccess > 0) {
+    if (!inOutage) --script.failuresBeforeSuccess;
     answer.failure = true;
+    answer.retryAfter = script.failureRetryAfter;
     answer.httpStatus = script.failureHttpStatus;
     answer.body = script.failureBody;
     return answer;

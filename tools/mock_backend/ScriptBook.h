@@ -1,5 +1,6 @@
 // Per-path scripting of the mock server's answers for tests: a replaced body or HTTP status, a
-// delay before answering, and a number of failures before the normal answers.
+// delay before answering, and failures before the normal answers (a number of them, or all
+// until a moment: an outage).
 //
 // Thread-safe: one mutex guards the scripts and their failure counters.
 #pragma once
@@ -20,8 +21,10 @@ struct ReplyScript {
   std::string contentType = "application/json;charset=utf-8";  // of replaced and failure bodies
   std::chrono::milliseconds delay{0};            // before every answer, failures included
   int failuresBeforeSuccess = 0;                 // the next N answers are the failure below
+  std::chrono::steady_clock::time_point failUntil; // and every answer before this moment
   int failureHttpStatus = 500;
   std::string failureBody = R"({"code":500,"msg":"scripted failure"})";
+  std::string failureRetryAfter;                 // "Retry-After" of failures; empty: none
 };
 
 // What the server does with one request on a scripted path.
@@ -30,6 +33,7 @@ struct ScriptedAnswer {
   bool failure = false;                // answer failureHttpStatus/failureBody
   int httpStatus = 200;                // for a non-failure answer
   std::optional<std::string> body;     // replacement body: the failure body, or the script's
+  std::string retryAfter;              // "Retry-After" header; empty: none
   std::string contentType = "application/json;charset=utf-8";
 };
 

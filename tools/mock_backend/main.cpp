@@ -1,5 +1,6 @@
 // zarn-mock-backend: the mock API server as a program, for people and the sample game.
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,8 @@ namespace {
 constexpr char kUsage[] =
     "usage: zarn-mock-backend [--port N] [--plain] [--app-key KEY] [--ca-out FILE] [--origin-file FILE]\n"
     "                         [--record FILE] [--catalogue FILE] [--steamsim-dir DIR] [--pay-status N]\n"
+    "                         [--threads N] [--events-outage SECONDS [--events-outage-status N]\n"
+    "                         [--events-retry-after TEXT]]\n"
     "  --port N          listen on 127.0.0.1:N (default: a free port)\n"
     "  --plain           plain HTTP instead of HTTPS\n"
     "  --app-key KEY     app key for every appId (default: zarn-demo-key)\n"
@@ -23,7 +26,13 @@ constexpr char kUsage[] =
     "  --record FILE     append one JSON line per request\n"
     "  --catalogue FILE  product catalogue JSON (default: the built-in catalogue)\n"
     "  --steamsim-dir D  drop a Steam transaction file per order (default: $ZARN_STEAMSIM_DIR)\n"
-    "  --pay-status N    \"status\" answered to payment results (default: 1)\n";
+    "  --pay-status N    \"status\" answered to payment results (default: 1)\n"
+    "  --threads N       answering threads (default: 32); each idle kept-alive connection holds one\n"
+    "  --events-outage SECONDS\n"
+    "                    from each POST to /mock/events-outage, answer every analytics request\n"
+    "                    with a failure for that long, then normally again\n"
+    "  --events-outage-status N   the failure's HTTP status (default: 503)\n"
+    "  --events-retry-after TEXT  send \"Retry-After: TEXT\" with the failure (default: none)\n";
 
 int ParseInt(const std::string& flag, const std::string& text, int low, int high) {
   size_t used = 0;
@@ -57,6 +66,7 @@ int main(int argc, char** argv) {
   zarnmock::MockOptions options;
   std::string originFile;
   bool steamSimGiven = false;
+  zarnmock::MockOptions::Outage outage;  // used when its length is given
   try {
     for (int i = 1; i < argc; ++i) {
       const std::string flag = argv[i];
@@ -83,12 +93,25 @@ int main(int argc, char** argv) {
         steamSimGiven = true;
       } else if (flag == "--pay-status") {
         options.payStatus = ParseInt(flag, value(), -2147483647, 2147483647);
+      } else if (flag == "--threads") {
+        options.serverThreads = static_cast<size_t>(ParseInt(flag, value(), 1, 10000));
+      } else if (flag == "--events-outage") {
+        outage.length = std::chrono::seconds(ParseInt(flag, value(), 1, 86400));
+      } else if (flag == "--events-outage-status") {
+        outage.httpStatus = ParseInt(flag, value(), 400, 599);
+      } else if (flag == "--events-retry-after") {
+        outage.retryAfter = value();
       } else if (flag == "--help" || flag == "-h") {
         std::cout << kUsage;
         return 0;
       } else {
         throw std::invalid_argument("unknown option " + flag);
       }
+    }
+    if (outage.length.count() > 0) {
+      options.eventsOutage = outage;
+    } else if (outage.httpStatus != 503 || !outage.retryAfter.empty()) {
+      throw std::invalid_argument("--events-outage-status and --events-retry-after need --events-outage");
     }
   } catch (const std::exception& error) {
     std::cerr << "zarn-mock-backend: " << error.what() << '\n' << kUsage;
