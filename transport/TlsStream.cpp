@@ -111,7 +111,10 @@ void TlsStream::WriteAll(const char* data, std::size_t size) {
     int error = 0;
     if (AwaitRetry(result, error)) continue;
     ERR_clear_error();
-    throw Error(messages::kSocketError + std::to_string(result));
+    // A record counts once all of it went out: part of one is nothing the peer can read.
+    const std::string text = messages::kSocketError + std::to_string(result);
+    if (written == 0) throw NothingSent(text);
+    throw Error(text);
   }
 }
 
