@@ -30,6 +30,8 @@ class ScriptedServer {
     std::string ReadRequest(std::size_t atMost = std::string::npos);
     // False once the client is gone.
     bool Send(const std::string& bytes);
+    // Straight onto the socket, past TLS (the start of a record, say).
+    void SendRaw(const std::string& bytes) { os::Send(socket_, bytes.data(), bytes.size()); }
     // Ends the connection now, orderly, while the script goes on.
     void Close() {
       if (ssl_ != nullptr) SSL_shutdown(ssl_);

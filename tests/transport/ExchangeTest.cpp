@@ -285,10 +285,12 @@ TEST(KeptConnections, OnlyAPersistentReplyReadToItsEndLeavesItsConnectionForTheN
 // second request is due. The second request goes once more, on a new connection, only when its
 // kept connection failed before any byte of the reply, and then only if it is repeatable or the
 // server did not read it (else the server may have acted on it). Bytes arriving while idle (a 408
-// before the server hangs up) retire the connection; a TLS 1.3 session ticket leaves it as it was.
+// before the server hangs up, a reply nobody asked for, the start of a TLS record) retire the
+// connection; a TLS 1.3 session ticket leaves it as it was.
 TEST(KeptConnections, ARequestGoesOnceMoreOnlyWhenTheServerCannotHaveActedOnItOrKnowsTheRepeat) {
   const ScopedTimeouts limits({10s, 300ms, 30s});
   using Act = std::function<void(Connection&)>;
+  const Act hold = [](Connection& c) { c.HoldUntilReleased(); };
   const struct {
     Act idle, then;
     std::string expect;
@@ -305,6 +307,8 @@ TEST(KeptConnections, ARequestGoesOnceMoreOnlyWhenTheServerCannotHaveActedOnItOr
        "200 ok", 2, 2, false, true},
       {{}, [](Connection& c) { Reply(c, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nok"); }, "! ", 1, 1},
       {[](Connection& c) { c.Send("HTTP/1.1 408 Request Timeout\r\nContent-Length: 0\r\n\r\n"); }, {}, "200 ok", 2, 1},
+      {[](Connection& c) { c.Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nstale"); }, hold, "200 ok", 2, 1},
+      {[](Connection& c) { c.SendRaw(std::string("\x17\x03\x03\x00\x40", 5) + "HTTP/1.1"); }, hold, "200 ok", 2, 1},
       {[](Connection& c) {
          SSL_new_session_ticket(c.Tls());
          SSL_do_handshake(c.Tls());
