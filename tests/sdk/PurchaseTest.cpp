@@ -168,6 +168,23 @@ TEST(Purchase, EachOrderHearsOnePaymentResultWhateverTheServerOrSteamRepeats) {
   EXPECT_EQ(rig.mock().Requests(paths::kPayResult).at(0).Param("status"), "0") << "the stale report was taken";
 }
 
+// Steam approves while the result of its decline is still on its way (a slow server): the
+// approval follows it, so the server hears both in order; the game hears the first, once.
+TEST(Purchase, AnApprovalWhileTheDeclineIsStillBeingSentFollowsIt) {
+  SdkRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.StartReady());
+  rig.mock().SetPayStatus(0);
+  rig.mock().Script(paths::kPayResult, {.delay = 1000ms});
+  rig.core().CallPay("gem_pack_small", "d", CallbackSlot<1>::fn);
+  const std::string steamOrder = SdkRig::WaitForSavedOrder(1);
+  SdkRig::ReportSteamDecision(steamOrder, false);  // handled in this order, by one thread
+  SdkRig::ReportSteamDecision(steamOrder, true);
+  ASSERT_TRUE(LogTap::WaitFor("Pay Result Sent Again, Data:"));
+  const auto sent = rig.mock().Requests(paths::kPayResult);
+  EXPECT_EQ(sent.at(0).Param("status") + sent.at(1).Param("status"), "01");
+  EXPECT_EQ(json::parse(Narrow(CallbackSlot<1>::log().Single().data))["status"], 0);
+}
+
 TEST(Purchase, OrderThatCannotBeMadeIsReportedAndNothingIsStored) {
   SdkRig rig;
   ASSERT_NO_FATAL_FAILURE(rig.StartReady());
