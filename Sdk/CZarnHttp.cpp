@@ -80,7 +80,7 @@ HttpResp DecodeReply(const sion::AsyncResponse& response) {
 
 void CZarnHttp::PostCallback(const std::string& url, const std::string& data, HttpCallback callback,
                              const sion::Header* header, sion::Lane lane,
-                             std::optional<std::chrono::steady_clock::time_point> notBefore) {
+                             std::optional<std::chrono::steady_clock::time_point> notBefore, bool repeatable) {
   sion::Header defaultHeader;
   if (header == nullptr) {
     defaultHeader.Add("content-type", "application/x-www-form-urlencoded");
@@ -96,9 +96,9 @@ void CZarnHttp::PostCallback(const std::string& url, const std::string& data, Ht
     if (callback) callback(DecodeReply(response));
   };
   // The maker runs inside Submit on this thread, so borrowing `header` is safe.
-  auto maker = [&url, &data, header]() {
+  auto maker = [&url, &data, header, repeatable]() {
     sion::Request request;
-    request.SetUrl(url).SetBody(data).SetHeader(*header).SetMethod(sion::Method::Post);
+    request.SetUrl(url).SetBody(data).SetHeader(*header).SetMethod(sion::Method::Post).SetRepeatable(repeatable);
     return request;
   };
   if (notBefore) {
@@ -110,7 +110,7 @@ void CZarnHttp::PostCallback(const std::string& url, const std::string& data, Ht
 
 void CZarnHttp::Post(OutgoingRequest request, HttpCallback done) {
   PostCallback(request.url, request.body, std::move(done), request.header.Fields().empty() ? nullptr : &request.header,
-               request.lane, request.notBefore);
+               request.lane, request.notBefore, request.repeatable);
 }
 
 }  // namespace ZarnSdk

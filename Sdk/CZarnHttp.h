@@ -24,10 +24,11 @@ class CZarnHttp final : public RequestPoster {
   explicit CZarnHttp(sion::WorkerPool& pool) : pool_(pool) {}
 
   // header null: the one field "content-type: application/x-www-form-urlencoded". The list
-  // only has to live until PostCallback returns.
+  // only has to live until PostCallback returns. `repeatable`: see OutgoingRequest.
   void PostCallback(const std::string& url, const std::string& data, HttpCallback callback,
                     const sion::Header* header = nullptr, sion::Lane lane = sion::Lane::Game,
-                    std::optional<std::chrono::steady_clock::time_point> notBefore = std::nullopt);
+                    std::optional<std::chrono::steady_clock::time_point> notBefore = std::nullopt,
+                    bool repeatable = false);
 
   void Post(OutgoingRequest request, HttpCallback done) override;
 

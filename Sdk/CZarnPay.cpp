@@ -209,13 +209,20 @@ void CZarnPay::HandleSteamReport(const std::string& authorized, const std::strin
     }
     OrderEntry& entry = it->second;
     if (entry.stage == OrderStage::Notifying) {
+      // Steam changed its mind while the earlier result is on its way: the new report follows
+      // it, so the server hears both, in order.
+      const bool queued = entry.nextReport != "1" && (entry.nextReport || authorized != entry.sending);
+      if (queued) entry.nextReport = authorized;
       lock.Unlock();
-      LOG(WARNING) << "Steam Report Repeated While Its Result Is Being Sent:" << steamOrderId;
+      LOG(WARNING) << (queued ? "Steam Report Queued Behind The Result Being Sent:"
+                              : "Steam Report Repeated While Its Result Is Being Sent:")
+                   << steamOrderId;
       return;
     }
     // A settled order was called back already: the server hears the report again, the game not.
     send.toGame = entry.stage == OrderStage::AwaitingSteam;
     entry.stage = OrderStage::Notifying;
+    entry.sending = authorized;
     send.order = entry.order;
     send.serial = entry.serial;
   }
@@ -257,19 +264,29 @@ void CZarnPay::HandlePayResultReply(const HttpResp& reply, PayResultSend send) {
   }
   const int32_t status = PayStatus(WideToUtf8(reply.data));
   const bool paid = reply.code == 200 && status == 1;
+  std::optional<PayResultSend> next;
   {
     MutexLock lock(mutex_);
     const auto it = orders_.find(send.steamOrderId);
     // A later order under the same Steam order id is not this one's to settle.
     if (it != orders_.end() && it->second.serial == send.serial) {
+      OrderEntry& entry = it->second;
       if (paid) {
         orders_.erase(it);
+      } else if (entry.nextReport && *entry.nextReport != send.authorized) {
+        // Still Notifying: the report that came meanwhile goes now, to the server only.
+        next = PayResultSend{send.steamOrderId, *entry.nextReport, entry.order, entry.serial, false, 0};
+        entry.sending = *entry.nextReport;
+        entry.nextReport.reset();
       } else {
-        it->second.stage = OrderStage::Settled;
+        entry.nextReport.reset();
+        entry.stage = OrderStage::Settled;
       }
     }
   }
   if (paid) LOG(INFO) << "Notify Pay Result Success, Remove Order Map:" << send.steamOrderId;
+  // Before the game's callback, which may throw.
+  if (next) SendPayResult(std::move(*next));
   const std::string data = PaymentData(send.order, status);
   if (!send.toGame) {
     LOG(INFO) << "Pay Result Sent Again, Data:" << data;

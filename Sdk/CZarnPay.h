@@ -67,8 +67,9 @@ class CZarnPay {
   // ignored. A report that finds no order while a creation is pending is kept (for at most
   // kEarlyReportLifetime) and handled by the worker that stores its order, as Steam may be
   // quicker than the creation reply; with no creation pending it is dropped. A report for an
-  // order whose result is being sent is ignored; one for a settled order tells the server again
-  // but never the game.
+  // order whose result is being sent waits and goes to the server after it, unless it repeats
+  // what is being sent (a waiting approval stays: the player paid); one for a settled order
+  // tells the server again. Either way the game has heard the order's one result.
   void PayResult(uint32_t appId, const std::string& authorized, const std::string& steamOrderId) EXCLUDES(mutex_);
 
   static constexpr std::chrono::minutes kEarlyReportLifetime{5};
@@ -87,6 +88,8 @@ class CZarnPay {
     OrderInfo order;
     OrderStage stage = OrderStage::AwaitingSteam;
     uint64_t serial = 0;  // tells an order from a later one under the same Steam order id
+    std::string sending;  // while Notifying: the authorisation flag on its way
+    std::optional<std::string> nextReport;  // while Notifying: the flag Steam reported since
   };
   struct KeptReport {
     std::string authorized;

@@ -131,7 +131,9 @@ void CZarnTrack::PostEvent(const std::string& name, const std::string& params, d
     if (!number) return;  // after Exit nothing is sent
     envelope["eventOrder"] = "n" + std::to_string(*number);
     envelope["event"] = EventRules::GetEventName(name);
-    if (!std::isnan(value)) envelope["value"] = value;
+    // NaN means "no value"; JSON has no infinity (the library would write null), so an
+    // infinite value is none either.
+    if (std::isfinite(value)) envelope["value"] = value;
 
     if (!EventRules::IsValidName(name)) LOG(ERROR) << "Post Event Name Error:" << name;
 

@@ -19,6 +19,10 @@ struct OutgoingRequest {
   sion::Lane lane = sion::Lane::Game;
   // Not sent before then (a retry's back-off); at once when empty.
   std::optional<std::chrono::steady_clock::time_point> notBefore;
+  // The server recognises this request when it comes again, so the transport may send it once
+  // more when a kept connection fails before the reply (sion::Request::repeatable). Never for
+  // a request the server would act on twice, such as an order creation.
+  bool repeatable = false;
 };
 
 class RequestPoster {

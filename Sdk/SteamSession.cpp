@@ -1,5 +1,7 @@
 #include "Sdk/SteamSession.h"
 
+#include <cstdio>
+#include <exception>
 #include <utility>
 
 #include "Sdk/Encoding.h"
@@ -58,20 +60,28 @@ bool SteamSession::InitSteam() {
     pumpStarted_ = true;
   }
   LOG(INFO) << kLogSteamInitOk;
-  if (Launch([this] { TaskSteamCallback(); })) return true;
+  if (Launch("Steam callback pump", [this] { TaskSteamCallback(); })) return true;
   LOG(ERROR) << kLogSteamInitFailed << " (no thread)";
   MutexLock lock(mutex_);
   pumpStarted_ = false;
   return false;
 }
 
-bool SteamSession::Launch(std::function<void()> body) {
+bool SteamSession::Launch(const char* what, std::function<void()> body) {
   {
     MutexLock lock(mutex_);
     ++liveThreads_;
   }
-  if (launcher_([this, body = std::move(body)] {
-        body();
+  if (launcher_([this, what, body = std::move(body)] {
+        // The game's callback, called on this thread, may throw: nothing may leave a thread (the
+        // process would end), and its end must be counted or Exit would wait for it for ever.
+        try {
+          body();
+        } catch (const std::exception& e) {
+          std::fprintf(stderr, "zarnsdk: %s failed: %s\n", what, e.what());
+        } catch (...) {
+          std::fprintf(stderr, "zarnsdk: %s failed\n", what);
+        }
         ThreadEnded();
       })) {
     return true;
@@ -112,7 +122,8 @@ void SteamSession::LoginSteam(uint64_t generation, const GameCallback& callback)
   std::string ticketHex = HexLower(ticket->bytes);
   const uint32_t handle = ticket->handle;
   LOG(INFO) << "loginSteam Session:" << handle << kLogTicketLabel << ticketHex;
-  if (Launch([this, steamId = std::move(steamId), handle, ticketHex = std::move(ticketHex), generation, callback] {
+  if (Launch("Login ticket wait", [this, steamId = std::move(steamId), handle, ticketHex = std::move(ticketHex),
+                                   generation, callback] {
         TaskCheckSteamAuth(steamId, handle, ticketHex, generation, callback);
       })) {
     return;
@@ -125,6 +136,9 @@ void SteamSession::LoginSteam(uint64_t generation, const GameCallback& callback)
 void SteamSession::TaskCheckSteamAuth(const std::string& steamId, uint32_t handle, const std::string& ticketHex,
                                       uint64_t generation, const GameCallback& callback) {
   currentWaitSession = this;
+  struct LeaveWait {
+    ~LeaveWait() { currentWaitSession = nullptr; }
+  } leaveWait;
   int polls = 0;
   int32_t status = 0;
   bool exited = false;
@@ -158,7 +172,6 @@ void SteamSession::TaskCheckSteamAuth(const std::string& steamId, uint32_t handl
   } else {
     Report(callback, results::kTicketAuthFailure);
   }
-  currentWaitSession = nullptr;
 }
 
 int32_t SteamSession::TakeTicketResult(uint32_t handle, bool last) {

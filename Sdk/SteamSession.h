@@ -64,8 +64,9 @@ class SteamSession final : private SteamEvents {
   void OnMicroTxnAuthorizationResponse(uint32_t appId, uint64_t orderId, bool authorized) override;
   // The answer recorded for the handle, 0 while there is none; `last` stops waiting for it.
   int32_t TakeTicketResult(uint32_t handle, bool last) EXCLUDES(mutex_);
-  // Runs `body` on a new counted thread; false when none could be started.
-  bool Launch(std::function<void()> body) EXCLUDES(mutex_);
+  // Runs `body` on a new counted thread; false when none could be started. An exception that
+  // leaves `body` (a game callback's) is written to standard error with `what`.
+  bool Launch(const char* what, std::function<void()> body) EXCLUDES(mutex_);
   void ThreadEnded() EXCLUDES(mutex_);
 
   SteamPort& port_;

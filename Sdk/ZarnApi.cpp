@@ -20,6 +20,9 @@ struct FormParam {
 
 using FormParams = std::vector<FormParam>;
 
+constexpr bool kRepeatable = true;
+constexpr bool kNotRepeatable = false;
+
 constexpr const char* kUnknown = "_unknown";
 constexpr const char* kChannelSteam = "STEAM";
 
@@ -114,9 +117,9 @@ ApiEndpoints ApiEndpoints::FromOrigin(const std::string& origin) {
   return e;
 }
 
-void ZarnApi::PostForm(const std::string& url, std::string body, HttpCallback handler,
+void ZarnApi::PostForm(const std::string& url, std::string body, HttpCallback handler, bool repeatable,
                        std::optional<std::chrono::steady_clock::time_point> notBefore) {
-  OutgoingRequest request{url, std::move(body), {}, sion::Lane::Game, notBefore};
+  OutgoingRequest request{url, std::move(body), {}, sion::Lane::Game, notBefore, repeatable};
   request.header.Add("content-type", "application/x-www-form-urlencoded");
   poster_.Post(std::move(request), std::move(handler));
 }
@@ -125,7 +128,7 @@ void ZarnApi::PostClientConfig(HttpCallback handler) {
   const GlobalParams g = session_.Global();
   PostForm(endpoints_.clientConfigUrl,
            SignedBody(g, {}, {"appId", "appKey", "clientId", "os", "sdkVer", "sdkType", "runPlatform"}),
-           std::move(handler));
+           std::move(handler), kRepeatable);
 }
 
 void ZarnApi::PostAttribution(HttpCallback handler) {
@@ -144,7 +147,7 @@ void ZarnApi::PostAttribution(HttpCallback handler) {
                       {"appId", "appKey", "sdkVer", "sdkType", "os", "osVer", "clientId", "runPlatform",
                        "gamePlatform", "channelId", "subChannelId", "lp", "userId", "browser", "browserVersion",
                        "language"}),
-           std::move(handler));
+           std::move(handler), kNotRepeatable);
 }
 
 void ZarnApi::PostLogin(const std::string& puserId, const std::string& accessToken, HttpCallback handler) {
@@ -158,7 +161,7 @@ void ZarnApi::PostLogin(const std::string& puserId, const std::string& accessTok
                        {"extra", MerchantExtra(g)}},
                       {"appId", "appKey", "bindType", "sdkVer", "sdkType", "clientId", "runPlatform",
                        "gamePlatform", "platform", "accessToken"}),
-           std::move(handler));
+           std::move(handler), kRepeatable);
 }
 
 void ZarnApi::PostProducts(HttpCallback handler) {
@@ -167,7 +170,7 @@ void ZarnApi::PostProducts(HttpCallback handler) {
            SignedBody(g, {{"page", "1"}, {"pageSize", "999"}, {"extra", MerchantExtra(g)}},
                       {"sdkVer", "sdkType", "clientId", "appId", "os", "runPlatform", "gamePlatform", "extra",
                        "page", "pageSize", "appKey"}),
-           std::move(handler));
+           std::move(handler), kRepeatable);
 }
 
 void ZarnApi::PostCreateOrder(const CreateOrderParams& p, HttpCallback handler) {
@@ -189,7 +192,7 @@ void ZarnApi::PostCreateOrder(const CreateOrderParams& p, HttpCallback handler) 
                       {"appId", "appKey", "channel", "clientId", "currencyCode", "extInfo", "orderAmountMicros",
                        "productId", "sdkVer", "sdkType", "os", "runPlatform", "gamePlatform", "serverId",
                        "gameUserId", "nickName", "userId", "collectionInfo", "sdkExtInfo"}),
-           std::move(handler));
+           std::move(handler), kNotRepeatable);
 }
 
 void ZarnApi::PostPayResult(const PayResultParams& p, HttpCallback handler,
@@ -212,11 +215,12 @@ void ZarnApi::PostPayResult(const PayResultParams& p, HttpCallback handler,
                       {"appId", "appKey", "channel", "channelPayType", "clientId", "orderId", "extVerifyInfo",
                        "payAmountMicros", "sdkVer", "sdkType", "os", "runPlatform", "gamePlatform", "serverId",
                        "gameUserId", "status", "trxId", "trxToken", "userId", "channelProductId"}),
-           std::move(handler), notBefore);
+           std::move(handler), kRepeatable, notBefore);
 }
 
 void ZarnApi::PostTrackData(std::string body, HttpCallback handler) {
-  OutgoingRequest request{endpoints_.trackDataUrl, std::move(body), {}, sion::Lane::Background, std::nullopt};
+  OutgoingRequest request{endpoints_.trackDataUrl, std::move(body), {}, sion::Lane::Background, std::nullopt,
+                          kRepeatable};
   request.header.Add("Content-Type", "text/plain;charset=UTF-8");
   poster_.Post(std::move(request), std::move(handler));
 }

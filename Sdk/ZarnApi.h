@@ -3,6 +3,12 @@
 // every operation copies the global parameters once, builds its body on the calling thread and
 // hands it to the request poster; the handler later runs once on an HTTP worker.
 //
+// Which requests the transport may send twice: start-up, login, products and payment results
+// ask or tell the server something it answers the same way again, and events carry a number
+// the server drops a repeat by; those are repeatable. An order creation creates one order each
+// time (a second purchase dialog), and nothing shows that the attribution request would be
+// recognised: neither is ever repeated.
+//
 // Form values go out raw except the bytes "%", "&", "=" and "+", which are percent-encoded
 // (%25 %26 %3D %2B) so that no value can add or split a parameter; the signature is always over
 // the raw values.
@@ -80,7 +86,8 @@ class ZarnApi {
   void PostTrackData(std::string body, HttpCallback handler);
 
  private:
-  void PostForm(const std::string& url, std::string body, HttpCallback handler,
+  // `repeatable`: the server recognises the request when it comes again (OutgoingRequest).
+  void PostForm(const std::string& url, std::string body, HttpCallback handler, bool repeatable,
                 std::optional<std::chrono::steady_clock::time_point> notBefore = std::nullopt);
 
   RequestPoster& poster_;

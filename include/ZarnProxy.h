@@ -44,6 +44,8 @@ ZARN_API void Init(std::wstring appId, std::wstring appKey, ResultCallback callb
 ZARN_API bool IsPayAvailable();
 ZARN_API void Login(ResultCallback callback);
 ZARN_API void Logout();
+// params: a JSON object as text, or empty. value: the event's number; NaN for none. JSON has no
+// infinity, so any value that is not finite (NaN, +/-infinity) sends the event without one.
 ZARN_API void PostEvent(const std::wstring& eventName, const std::wstring& params, double value);
 ZARN_API void QueryProducts(ResultCallback callback);
 ZARN_API void SetGameUserId(std::wstring gameUserId);

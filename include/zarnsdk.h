@@ -63,7 +63,8 @@ ZARN_C_API void zarn_call_pay(const char* product_id, size_t product_id_len, con
                               size_t ext_info_len, zarn_callback callback, void* user);
 /* 1 when Steam's overlay, which shows purchases, is available; else 0. */
 ZARN_C_API int32_t zarn_is_pay_available(void);
-/* `params`: a JSON object as text, or empty. `value`: NaN for none. */
+/* `params`: a JSON object as text, or empty. `value`: NaN for none; JSON has no infinity, so any
+ * value that is not finite (NaN, +/-infinity) sends the event without one. */
 ZARN_C_API void zarn_post_event(const char* name, size_t name_len, const char* params, size_t params_len, double value);
 ZARN_C_API void zarn_set_server_id(const char* value, size_t value_len);
 ZARN_C_API void zarn_set_game_user_id(const char* value, size_t value_len);

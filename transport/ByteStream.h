@@ -10,7 +10,8 @@ class ByteStream {
   virtual ~ByteStream() = default;
 
   // Writes every byte, waiting while the peer does not take them. Throws sion::Error on a
-  // failure or when no byte moves for the write time limit.
+  // failure or when no byte moves for the write time limit; sion::NothingSent when the
+  // connection failed before it took any of `data`.
   virtual void WriteAll(const char* data, std::size_t size) = 0;
 
   // Reads at least one byte into `buffer`; returns 0 when the peer ended the stream cleanly

@@ -24,6 +24,13 @@ class WaitEnded : public Error {
   using Error::Error;
 };
 
+// A write failed before the connection took any byte of it (with TLS: before a whole record
+// went out, which the peer could not have read): nothing of the request reached the server.
+class NothingSent : public Error {
+ public:
+  using Error::Error;
+};
+
 // The peer ended the connection before the reply was complete. Deliberately carries no text:
 // Send rethrows it as a sion::Error with an empty message.
 class PeerConnectionClose : public Error {

@@ -140,10 +140,14 @@ Response Exchange(Request& request) {
       return Run(std::move(kept), request, pool, origin, replyStarted);
     } catch (const WaitEnded&) {
       throw;
+    } catch (const NothingSent&) {
+      // The connection was gone before it took the request: the server never saw it.
     } catch (const Error&) {
-      if (replyStarted) throw;
-      // The server closed the kept connection as the request went out, as servers do with
-      // connections idle for a while; the request never reached it. Once more, afresh.
+      // Servers close connections idle for a while, and one may have closed this one as the
+      // request went out. Or it read the request, acted on it and failed before answering:
+      // nothing tells the two apart, so only a request the server recognises when it comes
+      // again goes once more.
+      if (replyStarted || !request.repeatable) throw;
     }
   }
   bool replyStarted = false;

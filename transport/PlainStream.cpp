@@ -25,8 +25,11 @@ void PlainStream::WriteAll(const char* data, std::size_t size) {
         AwaitSocket(socket_, WaitFor::Write, timeout, host_);
         break;
       case IoStatus::Closed:
-      case IoStatus::Failed:
-        throw Error(messages::kSocketError + std::to_string(result.error));
+      case IoStatus::Failed: {
+        const std::string text = messages::kSocketError + std::to_string(result.error);
+        if (written == 0) throw NothingSent(text);
+        throw Error(text);
+      }
     }
   }
 }

@@ -57,6 +57,11 @@ Request& Request::SetMethod(Method newMethod) {
   return *this;
 }
 
+Request& Request::SetRepeatable(bool canRepeat) {
+  repeatable = canRepeat;
+  return *this;
+}
+
 // Matches ^(http|https)://([\w.-]*):?(\d*)(/?.*)$ by hand: the same groups, without a
 // backtracking engine whose recursion grows with the length of the URL. Any line break makes
 // the URL invalid, so it can never split the request line.

@@ -31,12 +31,17 @@ class Request {
   std::string proxyHost;
   bool useProxy = false;         // send in clear text to proxyHost:proxyPort, absolute target
   int32_t port = 80;
+  // The server recognises this request when it comes again and acts on it once (RFC 9110
+  // section 9.2.2), so it may be sent once more when its kept connection fails before the
+  // reply. Otherwise it is repeated only when it cannot have reached the server (Exchange.h).
+  bool repeatable = false;
 
   Request& SetUrl(std::string newUrl);
   Request& SetBody(std::string text);
   Request& SetHeader(const Header& newHeader);
   // A value outside the enumeration leaves `method` unchanged.
   Request& SetMethod(Method newMethod);
+  Request& SetRepeatable(bool canRepeat);
 
   // Checks the method and parses `target` (std::invalid_argument / std::out_of_range, before
   // any network activity), then connects, writes the request and reads the whole reply. Every

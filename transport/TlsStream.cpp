@@ -111,7 +111,10 @@ void TlsStream::WriteAll(const char* data, std::size_t size) {
     int error = 0;
     if (AwaitRetry(result, error)) continue;
     ERR_clear_error();
-    throw Error(messages::kSocketError + std::to_string(result));
+    // A record counts once all of it went out: part of one is nothing the peer can read.
+    const std::string text = messages::kSocketError + std::to_string(result);
+    if (written == 0) throw NothingSent(text);
+    throw Error(text);
   }
 }
 
@@ -132,7 +135,8 @@ std::size_t TlsStream::ReadSome(char* buffer, std::size_t capacity) {
 }
 
 bool TlsStream::StillIdle() noexcept {
-  if (failed_ || SSL_pending(ssl_) > 0) return false;
+  // Bytes OpenSSL holds, decrypted or not, are as unexpected as bytes in the socket.
+  if (failed_ || SSL_has_pending(ssl_) == 1) return false;
   // A TLS 1.3 server may send session tickets or a key update at any time, also between
   // replies: such records are taken in here. Only application data or the end of the stream
   // make the connection unusable.
@@ -148,6 +152,9 @@ bool TlsStream::StillIdle() noexcept {
     const int error = result > 0 ? SSL_ERROR_NONE : SSL_get_error(ssl_, result);
     ERR_clear_error();
     if (error != SSL_ERROR_WANT_READ) return false;
+    // Part of a record came and OpenSSL took it in: the socket looks quiet again, and what the
+    // server is sending shows only once the rest arrives, after the next request went out.
+    if (SSL_has_pending(ssl_) == 1) return false;
   }
   return false;
 }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -70,6 +71,15 @@ void ExpectEachAnsweredOnce(std::integer_sequence<int, N...>) {
   for (size_t i = 0; i < sizeof...(N); ++i) EXPECT_EQ(counts[i], 1u) << "call " << i + 1;
 }
 
+// Records the answer, then throws as a game's callback may. The SDK calls it on a worker, on
+// the calling thread and on a login's ticket-wait thread below: the game goes on, and Exit
+// returns (every thread's end is counted).
+template <int N>
+void Throwing(int code, std::wstring msg, std::wstring data) {
+  Slot<N>::fn(code, std::move(msg), std::move(data));
+  throw std::runtime_error("the game's callback failed");
+}
+
 void PlayGameSession(Game& game) {
   const Exports& sdk = game.sdk;
   zarnmock::MockBackend& mock = *game.mock;
@@ -79,7 +89,7 @@ void PlayGameSession(Game& game) {
   sdk.Login(nullptr);
   sdk.CallPay(L"gem_pack_small", L"", nullptr);
 
-  sdk.Init(L"1001", L"zarn-demo-key", Slot<1>::fn);
+  sdk.Init(L"1001", L"zarn-demo-key", Throwing<1>);
   const CallbackRecord started = Single<1>(true);
   ASSERT_EQ(started.code, 200) << Narrow(started.msg);
   EXPECT_EQ(Narrow(started.data), mock.Requests(paths::kClientConfig).at(0).replyBody);
@@ -110,13 +120,13 @@ void PlayGameSession(Game& game) {
   const CallbackRecord paid = Single<4>(true);
   boundary::ExpectFirstOrderPaid(mock, paid.code, Narrow(paid.data), "ext-\xE4\xB8\xAD", "Night Owl \xF0\x9F\xA6\x89");
   sdk.Logout();
-  sdk.CallPay(L"gem_pack_small", L"", Slot<5>::fn);
+  sdk.CallPay(L"gem_pack_small", L"", Throwing<5>);
   boundary::ExpectSdkCode(Single<5>(false), -405, L"Not Login.");
   boundary::ExpectLevelEventWithIdentity(mock);
 
   // Exit ends a login that waits for Steam's ticket answer; afterwards nothing is sent.
   SteamSim_SetTicketResponse(1, -1);
-  sdk.Login(Slot<6>::fn);
+  sdk.Login(Throwing<6>);
   sdk.Exit();
   boundary::ExpectSdkCode(Single<6>(true), -400, L"Process Exit!");
   const size_t sent = mock.Requests().size();

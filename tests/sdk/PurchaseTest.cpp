@@ -1,6 +1,8 @@
 // Purchases (their refusals are LoginTest.cpp's): the order the server is asked for, the payment
 // result the server is told and the game hears, Steam reports that come early or for nobody, and
 // many buyers at once.
+#include <algorithm>
+#include <atomic>
 #include <map>
 #include <set>
 #include <string>
@@ -8,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "ScriptedServer.h"
 #include "SdkRig.h"
 
 namespace zarntest {
@@ -165,6 +168,23 @@ TEST(Purchase, EachOrderHearsOnePaymentResultWhateverTheServerOrSteamRepeats) {
   EXPECT_EQ(rig.mock().Requests(paths::kPayResult).at(0).Param("status"), "0") << "the stale report was taken";
 }
 
+// Steam approves while the result of its decline is still on its way (a slow server): the
+// approval follows it, so the server hears both in order; the game hears the first, once.
+TEST(Purchase, AnApprovalWhileTheDeclineIsStillBeingSentFollowsIt) {
+  SdkRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.StartReady());
+  rig.mock().SetPayStatus(0);
+  rig.mock().Script(paths::kPayResult, {.delay = 1000ms});
+  rig.core().CallPay("gem_pack_small", "d", CallbackSlot<1>::fn);
+  const std::string steamOrder = SdkRig::WaitForSavedOrder(1);
+  SdkRig::ReportSteamDecision(steamOrder, false);  // handled in this order, by one thread
+  SdkRig::ReportSteamDecision(steamOrder, true);
+  ASSERT_TRUE(LogTap::WaitFor("Pay Result Sent Again, Data:"));
+  const auto sent = rig.mock().Requests(paths::kPayResult);
+  EXPECT_EQ(sent.at(0).Param("status") + sent.at(1).Param("status"), "01");
+  EXPECT_EQ(json::parse(Narrow(CallbackSlot<1>::log().Single().data))["status"], 0);
+}
+
 TEST(Purchase, OrderThatCannotBeMadeIsReportedAndNothingIsStored) {
   SdkRig rig;
   ASSERT_NO_FATAL_FAILURE(rig.StartReady());
@@ -207,6 +227,40 @@ TEST(Purchase, OrderThatCannotBeMadeIsReportedAndNothingIsStored) {
   // A failure with nobody to tell ends quietly.
   rig.core().CallPay("gem_pack_small", "", ZarnSdk::GameCallback());
   ASSERT_TRUE(rig.mock().WaitForAnswers(paths::kCreateOrder, cases.size() + 1));
+}
+
+// A server that reads a request of one kind on a kept connection and closes it without a reply:
+// it may have acted on it. An order creation fails once and never goes again (a second order, a
+// second purchase dialog); a login, which the server recognises when it comes again, goes again.
+TEST(Purchase, ACallWhoseReplyNeverCameGoesAgainOnlyWhenTheServerKnowsTheRepeat) {
+  const std::string body = R"({"code":200,"isTestDevice":1,"userId":7,"token":"t","productList":[{"productId":"p",)"
+                           R"("payChannel":[{"name":"STEAM","channelProductId":"c"}]}]})";
+  std::atomic<const char*> unanswered{"\x01"};  // matches no request
+  ScriptedServer server([&](ScriptedServer::Connection& c) {
+    for (bool kept = false;; kept = true) {
+      const std::string request = c.ReadRequest();
+      if (request.empty() || (kept && request.find(unanswered.load()) != std::string::npos)) return;
+      c.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+    }
+  });
+  // One worker: every request finds the connection of the one before.
+  SdkRig rig(RigOptions{.adjust = [&server](ZarnSdk::SdkOptions& o) {
+    o.apiOrigin = server.Url("");
+    o.workerCount = 1;
+  }});
+  ASSERT_NO_FATAL_FAILURE(rig.StartReady());
+  unanswered = paths::kLogin;
+  rig.core().LoginSteam(CallbackSlot<1>::fn);
+  EXPECT_EQ(CallbackSlot<1>::log().Single().code, 200);
+  unanswered = paths::kCreateOrder;
+  rig.core().CallPay("p", "", CallbackSlot<2>::fn);
+  EXPECT_EQ(CallbackSlot<2>::log().Single().code, -502);
+  const auto all = server.Requests();
+  const auto sent = [&all](const std::string& path) {
+    return std::count_if(all.begin(), all.end(), [&](const std::string& r) { return r.rfind("POST " + path, 0) == 0; });
+  };
+  EXPECT_EQ(sent(paths::kCreateOrder), 1);
+  EXPECT_EQ(sent(paths::kLogin), 3);  // the rig's login, then this one twice
 }
 
 TEST(Purchase, StormOfPurchasesWithEarlyRepeatedAndForeignReportsAnswersEachOnce) {

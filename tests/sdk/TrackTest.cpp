@@ -1,6 +1,7 @@
 // Analytics events as the server receives them: the envelope, names and parameters, the checks
 // that only log, the player's state, and the sequence number across threads and restarts.
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <set>
 #include <tuple>
@@ -65,10 +66,11 @@ TEST_F(Track, EnvelopeCarriesIdentityTimeSequenceAndContext) {
                          {"sdkTime", sdkTime},       {"sdkType", "html5"},          {"sdkVersion", "SteamEXE_2.0.0"},
                          {"serverId", "_unknown"},   {"userId", -1},                {"value", 1.5}};
   EXPECT_EQ(doc, expected);
-  // "value" only for a number; the player as the game last set it ("_unknown" for an empty text);
-  // the counter goes on.
+  // "value" only for a finite number (JSON has no infinity); the player as the game last set it
+  // ("_unknown" for an empty text); the counter goes on.
   rig_.core().SetServerId("s-7");
   rig_.core().SetGameUserId("role-42");
+  for (double value : {HUGE_VAL, -HUGE_VAL}) EXPECT_FALSE(rig_.PostEventAndWait("q", "", value).contains("value"));
   const json none = rig_.PostEventAndWait("quest_done");
   EXPECT_FALSE(none.contains("value"));
   EXPECT_EQ(none.at("serverId").get<std::string>() + " " + none.at("gameUserId").get<std::string>(), "s-7 role-42");
@@ -77,7 +79,7 @@ TEST_F(Track, EnvelopeCarriesIdentityTimeSequenceAndContext) {
   EXPECT_TRUE(zero.at("value").is_number_float());
   EXPECT_EQ(zero.at("value"), 0.0);
   EXPECT_EQ(zero.at("gameUserId"), "_unknown");
-  EXPECT_EQ(zero.at("eventOrder"), "n4");
+  EXPECT_EQ(zero.at("eventOrder"), "n6");
 }
 
 // Custom names get the prefix; parameters join the context when they are an object; the checks of

@@ -30,6 +30,14 @@ class ScriptedServer {
     std::string ReadRequest(std::size_t atMost = std::string::npos);
     // False once the client is gone.
     bool Send(const std::string& bytes);
+    // Straight onto the socket, past TLS (the start of a record, say).
+    void SendRaw(const std::string& bytes) { os::Send(socket_, bytes.data(), bytes.size()); }
+    // Ends the connection now, orderly, while the script goes on.
+    void Close() {
+      if (ssl_ != nullptr) SSL_shutdown(ssl_);
+      os::Shutdown(socket_);
+      ending_ = Ending::Cut;
+    }
     // A deliberate gap inside a reply: the behaviour under test, never synchronisation.
     void Pause(std::chrono::milliseconds gap) { std::this_thread::sleep_for(gap); }
     // Answers nothing until the server is released or destroyed.

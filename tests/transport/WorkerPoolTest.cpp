@@ -54,10 +54,12 @@ struct ScopedTimeouts {
   const sion::TransportTimeouts saved = sion::GetTransportTimeouts();
 };
 
+// Repeatable, as a GET is: a request may find its kept connection closed as the server's script
+// ended.
 std::function<sion::Request()> Get(const std::string& url) {
   return [url] {
     sion::Request request;
-    request.SetUrl(url).SetMethod(sion::Method::Get);
+    request.SetUrl(url).SetMethod(sion::Method::Get).SetRepeatable(true);
     return request;
   };
 }
