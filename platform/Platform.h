@@ -24,6 +24,15 @@ inline constexpr char kNativeSeparator = '\\';
 inline constexpr char kNativeSeparator = '/';
 #endif
 
+// An environment variable's value as UTF-8 (Windows: read as UTF-16 and converted, so a value
+// outside the ANSI code page survives); nullopt when it is unset or empty.
+std::optional<std::string> EnvironmentVariable(const char* name);
+
+// Whether `path` names the same folder whatever the current drive and folder are: "/..." on
+// POSIX; "X:\..." (or "X:/...") and "\\server\share..." on Windows, where "\x" is relative to the
+// current drive.
+bool IsAbsolutePath(const std::string& path);
+
 // The user's local per-user data folder, without a trailing separator: the known folder
 // LocalAppData on Windows; $XDG_DATA_HOME, else $HOME/.local/share elsewhere (a variable
 // counts only when it holds an absolute path). nullopt when the OS cannot tell.

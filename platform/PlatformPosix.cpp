@@ -41,10 +41,9 @@ std::vector<std::string> FilesFor(SystemFile which) {
 }
 
 std::optional<std::string> AbsolutePathFromEnv(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr || value[0] != '/') return std::nullopt;
-  std::string path(value);
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  std::optional<std::string> path = EnvironmentVariable(name);
+  if (!path || !IsAbsolutePath(*path)) return std::nullopt;
+  while (path->size() > 1 && path->back() == '/') path->pop_back();
   return path;
 }
 
@@ -153,6 +152,14 @@ Function LoadSymbol(void* library, const char* name) {
 }
 
 }  // namespace
+
+std::optional<std::string> EnvironmentVariable(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || value[0] == '\0') return std::nullopt;
+  return std::string(value);
+}
+
+bool IsAbsolutePath(const std::string& path) { return !path.empty() && path[0] == '/'; }
 
 std::optional<std::string> LocalDataFolder() {
   if (auto xdg = AbsolutePathFromEnv("XDG_DATA_HOME")) return xdg;
@@ -331,8 +338,7 @@ std::string OsVersionText() {
 
 std::optional<std::pair<long, long>> PrimaryScreenSize() {
   // Without a display there is nothing to ask, and libX11 need not even be loaded.
-  const char* display = std::getenv("DISPLAY");
-  if (display == nullptr || display[0] == '\0') return std::nullopt;
+  if (!EnvironmentVariable("DISPLAY")) return std::nullopt;
 
   // Loaded at run time so that the SDK runs on machines without X11.
   void* library = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstring>
 #include <cwchar>
 #include <iostream>
@@ -63,7 +64,33 @@ bool WriteAll(HANDLE file, const std::string& content) {
   return true;
 }
 
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
 }  // namespace
+
+std::optional<std::string> EnvironmentVariable(const char* name) {
+  const std::wstring wideName = Widen(name);
+  // The value may change between the two calls: ask again until it fits.
+  std::wstring value(64, L'\0');
+  for (;;) {
+    const DWORD length = GetEnvironmentVariableW(wideName.c_str(), value.data(), static_cast<DWORD>(value.size()));
+    if (length == 0) return std::nullopt;  // unset, or set to the empty text
+    if (length < value.size()) return Narrow(value.data(), length);
+    value.assign(length, L'\0');
+  }
+}
+
+bool IsAbsolutePath(const std::string& path) {
+  // "C:\x": a drive and its root. "C:x" is relative to the drive's current folder.
+  if (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+      IsSeparator(path[2])) {
+    return true;
+  }
+  // "\\server\share\x" (also "\\?\C:\x"): a server's name and a share's, each non-empty.
+  if (path.size() < 5 || !IsSeparator(path[0]) || !IsSeparator(path[1]) || IsSeparator(path[2])) return false;
+  const size_t shareStart = path.find_first_of("\\/", 2) + 1;
+  return shareStart != 0 && shareStart < path.size() && !IsSeparator(path[shareStart]);
+}
 
 std::optional<std::string> LocalDataFolder() {
   PWSTR folder = nullptr;

@@ -23,7 +23,7 @@ bool ChangeDirectory(const std::string& path);
 // A named pipe at `path`; false on failure, and always where the file system has none (Windows).
 bool MakeFifo(const std::string& path);
 
-// ---- environment
+// ---- environment (UTF-8 names and values, whatever the system's code page)
 std::optional<std::string> GetEnv(const std::string& name);
 // nullopt removes the variable.
 void SetEnv(const std::string& name, const std::optional<std::string>& value);
