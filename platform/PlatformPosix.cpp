@@ -188,14 +188,22 @@ bool CreateFolder(const std::string& path, bool withParents) {
   return MakeOneFolder(path);
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes) {
+std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes, ReadFailure* failure) {
+  const auto fail = [failure](ReadFailure why) {
+    if (failure != nullptr) *failure = why;
+    return std::nullopt;
+  };
   // Non-blocking so that a FIFO planted under the file's name cannot stall the caller.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) return fail(errno == ENOENT ? ReadFailure::NotFound : ReadFailure::Other);
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_size) > maxBytes) {
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     ::close(fd);
-    return std::nullopt;
+    return fail(ReadFailure::Other);
+  }
+  if (static_cast<uint64_t>(info.st_size) > maxBytes) {
+    ::close(fd);
+    return fail(ReadFailure::TooLarge);
   }
   std::string content;
   char buffer[4096];
@@ -204,7 +212,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxByte
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 || content.size() + static_cast<size_t>(n) > maxBytes) {
       ::close(fd);
-      return std::nullopt;
+      return fail(n < 0 ? ReadFailure::Other : ReadFailure::TooLarge);
     }
     if (n == 0) break;
     content.append(buffer, static_cast<size_t>(n));

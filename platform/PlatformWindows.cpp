@@ -94,7 +94,8 @@ bool IsAbsolutePath(const std::string& path) {
 
 std::optional<std::string> LocalDataFolder() {
   PWSTR folder = nullptr;
-  const HRESULT result = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder);
+  // A profile without the folder yet (a fresh or repaired one) gets it made, as Windows would.
+  const HRESULT result = SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_CREATE, nullptr, &folder);
   std::optional<std::string> path;
   if (SUCCEEDED(result) && folder != nullptr) path = Narrow(folder, std::wcslen(folder));
   // The folder text is the caller's to release even when the call failed.
@@ -124,28 +125,36 @@ bool CreateFolder(const std::string& path, bool withParents) {
   return MakeOneFolder(wide);
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes) {
+std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes, ReadFailure* failure) {
+  ReadFailure why = ReadFailure::Other;
   const HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  if (file == INVALID_HANDLE_VALUE) {
+    // A sharing or lock violation (another program holds the file) is no sign of absence.
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) why = ReadFailure::NotFound;
+    if (failure != nullptr) *failure = why;
+    return std::nullopt;
+  }
   std::optional<std::string> content;
   LARGE_INTEGER size{};
-  if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) && size.QuadPart >= 0 &&
-      static_cast<unsigned long long>(size.QuadPart) <= maxBytes) {
+  if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) && size.QuadPart >= 0) {
+    if (static_cast<unsigned long long>(size.QuadPart) > maxBytes) why = ReadFailure::TooLarge;
     std::string data;
     char buffer[4096];
-    for (;;) {
+    while (why != ReadFailure::TooLarge) {
       DWORD got = 0;
       if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) break;
       if (got == 0) {
         content = std::move(data);
         break;
       }
-      if (data.size() + got > maxBytes) break;
+      if (data.size() + got > maxBytes) why = ReadFailure::TooLarge;
       data.append(buffer, got);
     }
   }
   CloseHandle(file);
+  if (!content && failure != nullptr) *failure = why;
   return content;
 }
 
@@ -161,12 +170,16 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& content) 
   bool written = WriteAll(file, content) && FlushFileBuffers(file);
   written = CloseHandle(file) && written;
   // A virus scanner, an indexer or a backup tool may hold the target open for a moment, which
-  // makes the replacement fail with a sharing error: try again briefly before giving up.
-  for (int attempt = 0; written && attempt < 10; ++attempt) {
+  // makes the replacement fail with a sharing error: try again, pausing 10 ms and doubling,
+  // about 310 ms in all, before giving up.
+  for (DWORD pause = 10; written; pause *= 2) {
     if (MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     const DWORD error = GetLastError();
-    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) break;
-    Sleep(10);
+    if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) ||
+        pause > 160) {
+      break;
+    }
+    Sleep(pause);
   }
   DeleteFileW(temporary.c_str());
   return false;

@@ -111,6 +111,13 @@ bool ChangeDirectory(const std::string& path) { return SetCurrentDirectoryW(Wide
 
 bool MakeFifo(const std::string&) { return false; }
 
+std::shared_ptr<void> HoldFileOpen(const std::string& path, bool shareReading) {
+  const HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ, shareReading ? FILE_SHARE_READ : 0, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  return std::shared_ptr<void>(file, CloseHandle);
+}
+
 std::optional<std::string> GetEnv(const std::string& name) {
   const wchar_t* value = _wgetenv(Widen(name).c_str());
   if (value == nullptr) return std::nullopt;
