@@ -1,6 +1,7 @@
 #include "Sdk/CZarnCore.h"
 
 #include <limits>
+#include <optional>
 #include <utility>
 
 #include "Sdk/ReplyReader.h"
@@ -80,8 +81,10 @@ void CZarnCore::HandleStartupReply(const HttpResp& resp, const GameCallback& cal
     if (data && reply::IntegerOr<int64_t>(*data, "isTestDevice", 0) == 1) ConfigureLogger(true);
     isInit_ = true;
     c_.pay.QueryProducts(GameCallback());
-    const reply::Json appConfig = c_.store.ReadConfigJson(false);
-    if (reply::IntegerOr<int64_t>(appConfig, "AttributionFlag", 0) == 0) {
+    // A state file that cannot be read may well hold the flag: attributing again would count
+    // the install twice, so only a flag known to be 0 sends the request.
+    const std::optional<reply::Json> appConfig = c_.store.TryReadConfigJson(false);
+    if (appConfig && reply::IntegerOr<int64_t>(*appConfig, "AttributionFlag", 0) == 0) {
       c_.api.PostAttribution([this](HttpResp reply) { HandleAttributionReply(reply); });
     }
   }

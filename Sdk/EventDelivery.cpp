@@ -17,6 +17,9 @@ constexpr char kSetAsideFile[] = "EventOutbox.unreadable";
 // Room for a full outbox of long documents written by an earlier version of the bounds.
 constexpr std::size_t kMaxOutboxFileBytes = 2 * EventDelivery::kMaxKeptBytes;
 
+// At the top the counter stays, as the state file's reader would leave it.
+int64_t Plus(int64_t value, int64_t more) { return value > INT64_MAX - more ? INT64_MAX : value + more; }
+
 }  // namespace
 
 EventDelivery::~EventDelivery() { Stop(); }
@@ -28,13 +31,14 @@ bool EventDelivery::Start() {
     if (started_) return true;
   }
   // Read on the thread that starts the SDK, which reads the state files anyway.
-  const int64_t last = std::max<int64_t>(0, reply::IntegerOr<int64_t>(store_.ReadConfigJson(false), "EventOrder", 0));
-  std::vector<std::string> kept = ReadOutbox();
+  const std::optional<reply::Json> config = store_.TryReadConfigJson(false);
+  bool outboxUnreadable = false;
+  std::vector<std::string> kept = ReadOutbox(outboxUnreadable);
   {
     MutexLock lock(mutex_);
     if (stopping_) return false;
-    lastNumber_ = last;
-    reserved_ = last;
+    if (config) LearnCounter(reply::IntegerOr<int64_t>(*config, "EventOrder", 0));
+    outboxKept_ = !outboxUnreadable;
     for (std::string& document : kept) {
       keptBytes_ += document.size();
       // Numbered and covered by the state file in an earlier run: 0 needs no reservation.
@@ -44,12 +48,15 @@ bool EventDelivery::Start() {
     threadRunning_ = true;
     wake_ = true;
   }
+  if (!config) LOG(ERROR) << "EventOrder Unreadable, Events Held Until It Can Be Read.";
+  if (outboxUnreadable) LOG(ERROR) << "Event Outbox Unreadable, Left As It Is.";
   if (!kept.empty()) LOG(INFO) << "Event Outbox Read, Events:" << kept.size();
   if (launcher_([this] { Run(); })) return true;
   LOG(ERROR) << "Event Delivery Thread Could Not Start.";
   MutexLock lock(mutex_);
   started_ = false;
   threadRunning_ = false;
+  counterKnown_ = false;
   events_.clear();
   keptBytes_ = 0;
   return false;
@@ -58,8 +65,8 @@ bool EventDelivery::Start() {
 std::optional<int64_t> EventDelivery::NextNumber() {
   MutexLock lock(mutex_);
   if (!started_ || stopping_) return std::nullopt;
-  // At the top the counter stays, as the state file's reader would leave it.
-  if (lastNumber_ < INT64_MAX) ++lastNumber_;
+  if (!counterKnown_) return -++provisional_;
+  lastNumber_ = Plus(lastNumber_, 1);
   return lastNumber_;
 }
 
@@ -67,6 +74,7 @@ void EventDelivery::Enqueue(int64_t number, std::string document) {
   MutexLock lock(mutex_);
   if (!started_ || stopping_) return;
   keptBytes_ += document.size();
+  if (number < 0 && counterKnown_) renumberDue_ = true;  // numbered while the counter was read
   events_.push_back(Event{++nextSerial_, number, std::make_shared<const std::string>(std::move(document))});
   while (events_.size() > kMaxKeptEvents || keptBytes_ > kMaxKeptBytes) {
     const Event& oldest = events_.front();
@@ -82,6 +90,9 @@ void EventDelivery::Enqueue(int64_t number, std::string document) {
 
 void EventDelivery::Stop() {
   std::vector<std::shared_ptr<const std::string>> documents;
+  std::size_t uncovered = 0;
+  bool counterKnown = false;
+  bool outboxKept = false;
   int64_t last = 0;
   {
     MutexLock lock(mutex_);
@@ -93,15 +104,25 @@ void EventDelivery::Stop() {
       mutex_.AssertHeld();
       return !threadRunning_;
     });
-    documents = Documents();
+    if (renumberDue_) Renumber();
+    counterKnown = counterKnown_;
+    outboxKept = outboxKept_;
     last = lastNumber_;
+  }
+  // Every number handed out is now accounted for: the next start continues right after it. An
+  // unknown counter is never overwritten.
+  const bool allCovered = counterKnown && WriteEventOrder(last);
+  {
+    MutexLock lock(mutex_);
+    if (allCovered) reserved_ = std::max(reserved_, last);
+    documents = Documents();
+    uncovered = events_.size() - documents.size();
     events_.clear();
     keptBytes_ = 0;
   }
-  // Every number handed out is now accounted for: the next start continues right after it.
-  WriteEventOrder(last);
-  WriteOutbox(documents);
-  if (!documents.empty()) LOG(INFO) << "Event Outbox Written At Exit, Events:" << documents.size();
+  if (uncovered != 0) LOG(ERROR) << "Events Not Kept, Numbers Not Reserved:" << uncovered;
+  if (outboxKept) WriteOutbox(documents);
+  if (outboxKept && !documents.empty()) LOG(INFO) << "Event Outbox Written At Exit, Events:" << documents.size();
 }
 
 void EventDelivery::Run() {
@@ -122,26 +143,92 @@ void EventDelivery::Run() {
   changed_.NotifyAll();
 }
 
-EventDelivery::Clock::time_point EventDelivery::Pass() {
+void EventDelivery::LearnCounter(int64_t last) {
+  counterKnown_ = true;
+  stateFailures_ = 0;
+  base_ = std::max<int64_t>(0, last);
+  reserved_ = base_;
+  lastNumber_ = Plus(base_, provisional_);
+  renumberDue_ = provisional_ != 0;
+}
+
+void EventDelivery::Renumber() {
+  renumberDue_ = false;
+  for (auto it = events_.begin(); it != events_.end();) {
+    if (it->number >= 0) {
+      ++it;
+      continue;
+    }
+    // The last member of that name is the document's own: see Enqueue.
+    const std::string provisional = "\"eventOrder\":\"n" + std::to_string(it->number) + "\"";
+    const std::size_t at = it->document->rfind(provisional);
+    if (at == std::string::npos) {
+      keptBytes_ -= it->document->size();
+      it = events_.erase(it);
+      ++dropped_;
+      continue;
+    }
+    it->number = Plus(base_, -it->number);
+    std::string document = *it->document;
+    document.replace(at, provisional.size(), "\"eventOrder\":\"n" + std::to_string(it->number) + "\"");
+    keptBytes_ = keptBytes_ - it->document->size() + document.size();
+    it->document = std::make_shared<const std::string>(std::move(document));
+    ++it;
+  }
+}
+
+void EventDelivery::DelayStateAttempt() {
+  const auto doubled = timings_.stateRetry * (int64_t{1} << stateFailures_);
+  nextStateAttempt_ = Clock::now() + std::min<std::chrono::milliseconds>(timings_.longestRetry, doubled);
+  stateFailures_ = std::min(stateFailures_ + 1, 20);
+}
+
+bool EventDelivery::Covered(const Event& event) const { return event.number >= 0 && event.number <= reserved_; }
+
+void EventDelivery::KeepCounter(Clock::time_point now) {
+  bool readCounter = false;
+  {
+    MutexLock lock(mutex_);
+    if (now < nextStateAttempt_) return;
+    readCounter = !counterKnown_;
+  }
+  if (readCounter) {
+    const std::optional<reply::Json> config = store_.TryReadConfigJson(false);
+    MutexLock lock(mutex_);
+    if (!config) {
+      DelayStateAttempt();
+      return;
+    }
+    LearnCounter(reply::IntegerOr<int64_t>(*config, "EventOrder", 0));
+  }
   // Numbers are reserved half a block ahead of need, so an event rarely waits for the disk.
   int64_t reserveTo = 0;
   {
     MutexLock lock(mutex_);
-    if (lastNumber_ + kReservedBlock / 2 > reserved_) reserveTo = std::max(lastNumber_, reserved_) + kReservedBlock;
-  }
-  if (reserveTo != 0) {
-    const bool written = WriteEventOrder(reserveTo);
-    bool logFailure = false;
-    {
-      MutexLock lock(mutex_);
-      reservationBroken_ = !written;
-      if (written) reserved_ = std::max(reserved_, reserveTo);
-      logFailure = !written && !reservationFailureLogged_;
-      if (logFailure) reservationFailureLogged_ = true;
+    if (renumberDue_) Renumber();
+    if (Plus(lastNumber_, kReservedBlock / 2) > reserved_) {
+      reserveTo = Plus(std::max(lastNumber_, reserved_), kReservedBlock);
     }
-    // Numbers keep rising in this process; only a restart could repeat one now.
-    if (logFailure) LOG(ERROR) << "Write EventOrder Failed, Numbers Not Reserved:" << reserveTo;
   }
+  if (reserveTo == 0) return;
+  const bool written = WriteEventOrder(reserveTo);
+  bool logFailure = false;
+  {
+    MutexLock lock(mutex_);
+    if (written) {
+      reserved_ = std::max(reserved_, reserveTo);
+      stateFailures_ = 0;
+    } else {
+      DelayStateAttempt();
+      logFailure = !stateFailureLogged_;
+      stateFailureLogged_ = true;
+    }
+  }
+  if (logFailure) LOG(ERROR) << "Write EventOrder Failed, Events Held:" << reserveTo;
+}
+
+EventDelivery::Clock::time_point EventDelivery::Pass() {
+  KeepCounter(Clock::now());
 
   std::vector<std::pair<uint64_t, std::shared_ptr<const std::string>>> toSend;
   std::vector<std::shared_ptr<const std::string>> outbox;
@@ -151,6 +238,7 @@ EventDelivery::Clock::time_point EventDelivery::Pass() {
   Clock::time_point next = Clock::time_point::max();
   {
     MutexLock lock(mutex_);
+    if (renumberDue_) Renumber();
     for (Event& event : events_) {
       if (inFlight_ >= kMaxInFlight) break;
       if (event.state == State::InFlight) continue;
@@ -159,7 +247,10 @@ EventDelivery::Clock::time_point EventDelivery::Pass() {
         continue;
       }
       // Nothing leaves the process with a number the state file does not cover yet.
-      if (event.number > reserved_ && !reservationBroken_) continue;
+      if (!Covered(event)) {
+        next = std::min(next, nextStateAttempt_);
+        continue;
+      }
       event.state = State::InFlight;
       ++inFlight_;
       toSend.emplace_back(event.serial, event.document);
@@ -170,7 +261,7 @@ EventDelivery::Clock::time_point EventDelivery::Pass() {
         outbox = Documents();
         outboxDirty_ = false;
         lastFlush_ = now;
-        flush = true;
+        flush = outboxKept_;
       } else {
         next = std::min(next, lastFlush_ + timings_.flushInterval);
       }
@@ -221,7 +312,9 @@ std::deque<EventDelivery::Event>::iterator EventDelivery::Find(uint64_t serial) 
 std::vector<std::shared_ptr<const std::string>> EventDelivery::Documents() const {
   std::vector<std::shared_ptr<const std::string>> documents;
   documents.reserve(events_.size());
-  for (const Event& event : events_) documents.push_back(event.document);
+  for (const Event& event : events_) {
+    if (Covered(event)) documents.push_back(event.document);
+  }
   return documents;
 }
 
@@ -231,8 +324,8 @@ void EventDelivery::WriteOutbox(const std::vector<std::shared_ptr<const std::str
   store_.WriteAppFile(kOutboxFile, CompactJson(list));
 }
 
-std::vector<std::string> EventDelivery::ReadOutbox() {
-  const std::optional<std::string> text = store_.ReadAppFile(kOutboxFile, kMaxOutboxFileBytes);
+std::vector<std::string> EventDelivery::ReadOutbox(bool& unreadable) {
+  const std::optional<std::string> text = store_.ReadAppFile(kOutboxFile, kMaxOutboxFileBytes, &unreadable);
   if (!text) return {};
   std::vector<std::string> documents;
   const std::optional<reply::Json> list = reply::Parse(*text);

@@ -1,31 +1,17 @@
 #include "Sdk/SdkInstance.h"
 
-#include <cstdlib>
 #include <utility>
 
 #include "Sdk/SteamApiPort.h"
+#include "platform/Platform.h"
 
 namespace ZarnSdk {
-namespace {
-
-std::optional<std::string> Environment(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr || *value == '\0') return std::nullopt;
-  return std::string(value);
-}
-
-bool IsAbsolutePath(const std::string& path) {
-  // "/x" and "\\server\x" anywhere, "C:\x" and "C:/x" on Windows.
-  if (path[0] == '/' || path[0] == '\\') return true;
-  return path.size() > 2 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
-}
-
-}  // namespace
 
 SdkOptions SdkOptions::FromEnvironment() {
   SdkOptions options;
-  options.apiOrigin = Environment("ZARN_SDK_API_ORIGIN").value_or(ZARN_API_ORIGIN);
-  if (auto data = Environment("ZARN_SDK_DATA_HOME"); data && IsAbsolutePath(*data)) options.localDataFolder = data;
+  options.apiOrigin = zarnplatform::EnvironmentVariable("ZARN_SDK_API_ORIGIN").value_or(ZARN_API_ORIGIN);
+  auto data = zarnplatform::EnvironmentVariable("ZARN_SDK_DATA_HOME");
+  if (data && zarnplatform::IsAbsolutePath(*data)) options.localDataFolder = std::move(data);
   return options;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Sdk/Encoding.h"
+#include "transport/TlsClientContext.h"
 
 namespace ZarnSdk {
 namespace {
@@ -60,6 +61,7 @@ std::string JoinForm(const FormParams& params) {
 // 32 lower-case hex digits; empty only when the MD5 implementation is unavailable (the server
 // then refuses the request like any other bad signature).
 std::string Md5Hex(std::string_view bytes) {
+  sion::EnsureOpenSslInitialised();
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr) != 1) return {};

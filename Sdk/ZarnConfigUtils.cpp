@@ -1,6 +1,8 @@
 #include "Sdk/ZarnConfigUtils.h"
 
+#include <chrono>
 #include <iostream>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -90,22 +92,50 @@ std::string ZarnConfigUtils::ConfigPath(bool shared) const {
   return shared ? GetSharedConfigPath() : GetAppConfigPath();
 }
 
-json ZarnConfigUtils::ReadLocked(bool shared) {
-  const std::string path = ConfigPath(shared);
-  if (path.empty()) return DefaultDocument(shared);
-  const auto content = zarnplatform::ReadWholeFile(path, kMaxDocumentBytes);
-  if (!content) return DefaultDocument(shared);
-  std::optional<json> document = reply::ParseObject(*content);
+ZarnConfigUtils::StateFile ZarnConfigUtils::ReadStateFileLocked(const std::string& path, size_t maxBytes) {
+  if (path.empty()) return {FileState::Unreadable, {}};  // no Steam app id: no per-game file yet
+  for (auto pause = std::chrono::milliseconds(10);; pause *= 2) {
+    zarnplatform::ReadFailure failure = zarnplatform::ReadFailure::Other;
+    if (std::optional<std::string> content = zarnplatform::ReadWholeFile(path, maxBytes, &failure)) {
+      return {FileState::Read, std::move(*content)};
+    }
+    if (failure == zarnplatform::ReadFailure::TooLarge) return {FileState::Absent, {}};
+    // Missing is "nothing stored yet" only where something could have been stored.
+    if (failure == zarnplatform::ReadFailure::NotFound) {
+      if (zarnplatform::FolderExists(path.substr(0, path.find_last_of("/\\")))) return {FileState::Absent, {}};
+      break;
+    }
+    // Another program may hold the file for a moment (a virus scanner, an indexer, a backup).
+    if (pause > std::chrono::milliseconds(80)) break;
+    std::this_thread::sleep_for(pause);
+  }
+  if (!readFailureLogged_) {
+    readFailureLogged_ = true;
+    LOG(ERROR) << "Read State File Failed:" << path;
+  }
+  return {FileState::Unreadable, {}};
+}
+
+std::optional<json> ZarnConfigUtils::ReadLocked(bool shared) {
+  const StateFile file = ReadStateFileLocked(ConfigPath(shared), kMaxDocumentBytes);
+  if (file.state == FileState::Unreadable) return std::nullopt;
+  std::optional<json> document = file.state == FileState::Read ? reply::ParseObject(file.content) : std::nullopt;
   if (!document) return DefaultDocument(shared);
   ReplaceMistypedMembers(*document, DefaultDocument(shared));
-  return std::move(*document);
+  return document;
 }
 
 bool ZarnConfigUtils::WriteLocked(const json& config, bool shared) {
   const std::string path = ConfigPath(shared);
   if (path.empty()) return false;
   const std::string text = CompactJson(config);
-  if (!zarnplatform::ReplaceFileAtomically(path, text)) return false;
+  if (!zarnplatform::ReplaceFileAtomically(path, text)) {
+    if (!writeFailureLogged_) {
+      writeFailureLogged_ = true;
+      LOG(ERROR) << "Write Config Json Failed:" << path;
+    }
+    return false;
+  }
   LOG(INFO) << "Write Config Json Success. " << text;
   return true;
 }
@@ -120,11 +150,12 @@ std::string ZarnConfigUtils::AppFilePath(const std::string& name) const {
   return folder.empty() ? std::string() : folder + "/" + name;
 }
 
-std::optional<std::string> ZarnConfigUtils::ReadAppFile(const std::string& name, size_t maxBytes) {
+std::optional<std::string> ZarnConfigUtils::ReadAppFile(const std::string& name, size_t maxBytes, bool* unreadable) {
   MutexLock lock(mutex_);
-  const std::string path = AppFilePath(name);
-  if (path.empty()) return std::nullopt;
-  return zarnplatform::ReadWholeFile(path, maxBytes);
+  StateFile file = ReadStateFileLocked(AppFilePath(name), maxBytes);
+  if (unreadable != nullptr) *unreadable = file.state == FileState::Unreadable;
+  if (file.state != FileState::Read) return std::nullopt;
+  return std::move(file.content);
 }
 
 bool ZarnConfigUtils::WriteAppFile(const std::string& name, const std::string& content) {
@@ -134,11 +165,15 @@ bool ZarnConfigUtils::WriteAppFile(const std::string& name, const std::string& c
 }
 
 json ZarnConfigUtils::ReadConfigJson(bool shared) {
+  return TryReadConfigJson(shared).value_or(DefaultDocument(shared));
+}
+
+std::optional<json> ZarnConfigUtils::TryReadConfigJson(bool shared) {
   try {
     MutexLock lock(mutex_);
     return ReadLocked(shared);
   } catch (const std::exception&) {
-    return DefaultDocument(shared);
+    return std::nullopt;  // out of memory while parsing: the content is not known
   }
 }
 
@@ -151,16 +186,19 @@ void ZarnConfigUtils::WriteCofnigJson(const json& config, bool shared) {
   }
 }
 
-json ZarnConfigUtils::UpdateConfigJson(bool shared, const std::function<bool(json&)>& change, bool* written) {
+std::optional<json> ZarnConfigUtils::UpdateConfigJson(bool shared, const std::function<bool(json&)>& change,
+                                                      bool* written) {
   if (written != nullptr) *written = false;
   MutexLock lock(mutex_);
-  json document;
+  std::optional<json> document;
   try {
     document = ReadLocked(shared);
   } catch (const std::exception&) {
-    document = DefaultDocument(shared);
+    // Out of memory while parsing: unknown too.
   }
-  json changed = document;
+  // What it holds is unknown: a change made to the defaults would overwrite it.
+  if (!document) return std::nullopt;
+  json changed = *document;
   try {
     if (!change(changed)) return document;
     const bool replaced = WriteLocked(changed, shared);

@@ -36,21 +36,31 @@ class ZarnConfigUtils {
   // Path of the per-game file, creating the per-game folder; empty without a Steam app id.
   std::string GetAppConfigPath() const;
 
-  // The file's JSON object, or the default document when the file is missing, unreadable, not
-  // JSON or not an object. Members of the wrong JSON type are replaced by their defaults.
+  // The file's JSON object, or the default document when the file is missing, damaged (not
+  // JSON, not an object, far too big) or there is no per-game file yet (no Steam app id).
+  // Members of the wrong JSON type are replaced by their defaults.
   nlohmann::json ReadConfigJson(bool shared) EXCLUDES(mutex_);
+  // The same, except that a file which exists but cannot be read (held open by another
+  // program without sharing, no access, not a regular file, an I/O error), or whose folder does
+  // not exist so that nothing can be kept there, gives nullopt: its content is unknown, not
+  // absent. A failed read is tried again for a short while (about 150 ms) first; the first
+  // failure of this store is logged.
+  std::optional<nlohmann::json> TryReadConfigJson(bool shared) EXCLUDES(mutex_);
   // Replaces the whole file; a write that cannot be made changes nothing and reports nothing.
   void WriteCofnigJson(const nlohmann::json& config, bool shared) EXCLUDES(mutex_);
   // Read, change and write as one step; returns the document as written (or as it would have
   // been). `change` runs under the store's lock: it must be quick and must not use this store.
   // When it returns false, or throws (logged), nothing is written and the document as read
-  // comes back. `written` (when given) tells whether the file was replaced.
-  nlohmann::json UpdateConfigJson(bool shared, const std::function<bool(nlohmann::json&)>& change,
-                                  bool* written = nullptr) EXCLUDES(mutex_);
+  // comes back. A file that cannot be read (see TryReadConfigJson) is neither changed nor
+  // written: nullopt. `written` (when given) tells whether the file was replaced.
+  std::optional<nlohmann::json> UpdateConfigJson(bool shared, const std::function<bool(nlohmann::json&)>& change,
+                                                 bool* written = nullptr) EXCLUDES(mutex_);
 
-  // Another file of the game's folder, whole: nullopt when missing, unreadable or larger than
-  // `maxBytes`, or before the Steam application id is known.
-  std::optional<std::string> ReadAppFile(const std::string& name, size_t maxBytes) EXCLUDES(mutex_);
+  // Another file of the game's folder, whole: nullopt when missing, larger than `maxBytes` or
+  // not readable, and (`unreadable` true) when it exists but cannot be read after the same
+  // retries as TryReadConfigJson, or nothing can be kept (no Steam app id, no folder).
+  std::optional<std::string> ReadAppFile(const std::string& name, size_t maxBytes, bool* unreadable = nullptr)
+      EXCLUDES(mutex_);
   // Replaces a file of the game's folder atomically, readable by this user only; false when
   // it cannot be written.
   bool WriteAppFile(const std::string& name, const std::string& content) EXCLUDES(mutex_);
@@ -63,8 +73,17 @@ class ZarnConfigUtils {
   static nlohmann::json DefaultSharedConfig();
 
  private:
+  enum class FileState { Read, Absent, Unreadable };
+  struct StateFile {
+    FileState state = FileState::Absent;
+    std::string content;
+  };
+
   std::string ConfigPath(bool shared) const;
-  nlohmann::json ReadLocked(bool shared) REQUIRES(mutex_);
+  // Reads a state file, trying a failed read again for a short while; Absent also stands for a
+  // file too big to be one of ours.
+  StateFile ReadStateFileLocked(const std::string& path, size_t maxBytes) REQUIRES(mutex_);
+  std::optional<nlohmann::json> ReadLocked(bool shared) REQUIRES(mutex_);
   bool WriteLocked(const nlohmann::json& config, bool shared) REQUIRES(mutex_);
   // The game's folder (where AppConf is), made when missing; empty without a Steam app id.
   std::string GameFolder() const;
@@ -75,6 +94,8 @@ class ZarnConfigUtils {
   const std::string fallbackFolder_;
   std::atomic<uint32_t> steamAppId_{0};  // 0 is never a Steam application id: "not known"
   zarnplatform::Mutex mutex_;
+  bool readFailureLogged_ GUARDED_BY(mutex_) = false;
+  bool writeFailureLogged_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace ZarnSdk

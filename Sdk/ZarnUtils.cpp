@@ -9,28 +9,47 @@
 #include "platform/Platform.h"
 
 namespace ZarnSdk {
+namespace {
 
-std::string ZarnUtils::GetClientId(ZarnConfigUtils& store) {
+std::string WithoutHyphens(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '-'), text.end());
+  return text;
+}
+
+}  // namespace
+
+std::string ZarnUtils::GetClientId(ZarnConfigUtils& store) { return GetClientId(store, GetMachineGuid()); }
+
+std::string ZarnUtils::GetClientId(ZarnConfigUtils& store, const std::string& machineGuid) {
+  // A machine id made of hyphens alone (or nothing) identifies nothing: a random id instead.
+  const auto derive = [&machineGuid] {
+    std::string id = WithoutHyphens(machineGuid);
+    if (id.empty()) {
+      LOG(WARNING) << "MachineGUID is empty, try uuid ...";
+      const std::string random = zarnplatform::RandomUuid();
+      if (!random.empty()) LOG(INFO) << "Random UUID Reuslt:" << random;
+      id = WithoutHyphens(random);
+    }
+    return id;
+  };
   std::string clientId;
   bool derived = false;
-  store.UpdateConfigJson(true, [&](nlohmann::json& config) {
+  const bool readable = store.UpdateConfigJson(true, [&](nlohmann::json& config) {
     const auto stored = config.find("ClientId");
     if (stored != config.end() && stored->is_string() && !stored->get_ref<const std::string&>().empty()) {
       clientId = stored->get<std::string>();
       return false;
     }
-    std::string source = GetMachineGuid();
-    if (source.empty()) {
-      LOG(WARNING) << "MachineGUID is empty, try uuid ...";
-      source = zarnplatform::RandomUuid();
-      if (!source.empty()) LOG(INFO) << "Random UUID Reuslt:" << source;
-    }
-    source.erase(std::remove(source.begin(), source.end(), '-'), source.end());
-    clientId = std::move(source);
+    clientId = derive();
     config["ClientId"] = clientId;
     derived = true;
     return true;
-  });
+  }).has_value();
+  // The stored id is unknown: one for this run only, never written over the one kept.
+  if (!readable) {
+    clientId = derive();
+    derived = true;
+  }
   if (derived) {
     LOG(INFO) << "Init ClientId :" << clientId;
   } else {

@@ -10,10 +10,14 @@ class ZarnConfigUtils;
 class ZarnUtils {
  public:
   // The persistent client id: the one stored in the shared file, else derived from the
-  // machine id, else a random UUID; without hyphens. A derived id is stored (even when empty,
-  // so the next start tries again); a stored non-empty one is returned without writing. The
-  // read-derive-write is one step under the store's lock.
+  // machine id, else (also for a machine id of hyphens alone) a random UUID; without hyphens. A
+  // derived id is stored (even when empty, so the next start tries again); a stored non-empty
+  // one is returned without writing. The read-derive-write is one step under the store's lock.
+  // When the shared file exists but cannot be read, the id is derived for this run and not
+  // stored.
   static std::string GetClientId(ZarnConfigUtils& store);
+  // The same with the machine id given (what GetMachineGuid would return).
+  static std::string GetClientId(ZarnConfigUtils& store, const std::string& machineGuid);
   // The platform's machine identifier, or empty on any failure.
   static std::string GetMachineGuid();
 };

@@ -24,9 +24,19 @@ inline constexpr char kNativeSeparator = '\\';
 inline constexpr char kNativeSeparator = '/';
 #endif
 
+// An environment variable's value as UTF-8 (Windows: read as UTF-16 and converted, so a value
+// outside the ANSI code page survives); nullopt when it is unset or empty.
+std::optional<std::string> EnvironmentVariable(const char* name);
+
+// Whether `path` names the same folder whatever the current drive and folder are: "/..." on
+// POSIX; "X:\..." (or "X:/...") and "\\server\share..." on Windows, where "\x" is relative to the
+// current drive.
+bool IsAbsolutePath(const std::string& path);
+
 // The user's local per-user data folder, without a trailing separator: the known folder
-// LocalAppData on Windows; $XDG_DATA_HOME, else $HOME/.local/share elsewhere (a variable
-// counts only when it holds an absolute path). nullopt when the OS cannot tell.
+// LocalAppData on Windows (made when missing); $XDG_DATA_HOME, else $HOME/.local/share
+// elsewhere (a variable counts only when it holds an absolute path). nullopt when the OS cannot
+// tell.
 std::optional<std::string> LocalDataFolder();
 
 // The data folder used when the local data folder is unknown or the SDK's folder in it cannot
@@ -39,13 +49,20 @@ bool FolderExists(const std::string& path);
 // `withParents` false the parent must already exist. True when the folder exists afterwards.
 bool CreateFolder(const std::string& path, bool withParents);
 
-// The whole content of a regular file; nullopt when it is missing, unreadable, not a regular
-// file or larger than `maxBytes` (a state file that big is not one of ours).
-std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes);
+// Why a file could not be read: it (or its folder) does not exist; it is larger than asked for;
+// anything else (no access, held open by another program without sharing, not a regular file,
+// an I/O error), which says nothing about its content.
+enum class ReadFailure { NotFound, TooLarge, Other };
+
+// The whole content of a regular file; nullopt (and the reason in `failure`, when given) when
+// it is missing, unreadable, not a regular file or larger than `maxBytes`.
+std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes, ReadFailure* failure = nullptr);
 
 // Replaces the file with `content` so that a crash or power loss at any moment leaves either
 // the old or the new content: a temporary file in the same folder is written and flushed to
-// disk, then renamed over the target. False (and the target untouched) on any failure.
+// disk, then renamed over the target. While another program (a virus scanner, an indexer, a
+// backup tool) holds the target open, the rename is tried again with growing pauses for about a
+// third of a second. False (and the target untouched) on any failure.
 bool ReplaceFileAtomically(const std::string& path, const std::string& content);
 
 // Removes the files named "<name>.tmp-<anything>" in `folder` (temporary files of

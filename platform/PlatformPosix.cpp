@@ -41,10 +41,9 @@ std::vector<std::string> FilesFor(SystemFile which) {
 }
 
 std::optional<std::string> AbsolutePathFromEnv(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr || value[0] != '/') return std::nullopt;
-  std::string path(value);
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  std::optional<std::string> path = EnvironmentVariable(name);
+  if (!path || !IsAbsolutePath(*path)) return std::nullopt;
+  while (path->size() > 1 && path->back() == '/') path->pop_back();
   return path;
 }
 
@@ -154,6 +153,14 @@ Function LoadSymbol(void* library, const char* name) {
 
 }  // namespace
 
+std::optional<std::string> EnvironmentVariable(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || value[0] == '\0') return std::nullopt;
+  return std::string(value);
+}
+
+bool IsAbsolutePath(const std::string& path) { return !path.empty() && path[0] == '/'; }
+
 std::optional<std::string> LocalDataFolder() {
   if (auto xdg = AbsolutePathFromEnv("XDG_DATA_HOME")) return xdg;
   if (auto home = AbsolutePathFromEnv("HOME")) return JoinPath(*home, ".local/share");
@@ -181,14 +188,22 @@ bool CreateFolder(const std::string& path, bool withParents) {
   return MakeOneFolder(path);
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes) {
+std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes, ReadFailure* failure) {
+  const auto fail = [failure](ReadFailure why) {
+    if (failure != nullptr) *failure = why;
+    return std::nullopt;
+  };
   // Non-blocking so that a FIFO planted under the file's name cannot stall the caller.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) return fail(errno == ENOENT ? ReadFailure::NotFound : ReadFailure::Other);
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_size) > maxBytes) {
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     ::close(fd);
-    return std::nullopt;
+    return fail(ReadFailure::Other);
+  }
+  if (static_cast<uint64_t>(info.st_size) > maxBytes) {
+    ::close(fd);
+    return fail(ReadFailure::TooLarge);
   }
   std::string content;
   char buffer[4096];
@@ -197,7 +212,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxByte
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 || content.size() + static_cast<size_t>(n) > maxBytes) {
       ::close(fd);
-      return std::nullopt;
+      return fail(n < 0 ? ReadFailure::Other : ReadFailure::TooLarge);
     }
     if (n == 0) break;
     content.append(buffer, static_cast<size_t>(n));
@@ -331,8 +346,7 @@ std::string OsVersionText() {
 
 std::optional<std::pair<long, long>> PrimaryScreenSize() {
   // Without a display there is nothing to ask, and libX11 need not even be loaded.
-  const char* display = std::getenv("DISPLAY");
-  if (display == nullptr || display[0] == '\0') return std::nullopt;
+  if (!EnvironmentVariable("DISPLAY")) return std::nullopt;
 
   // Loaded at run time so that the SDK runs on machines without X11.
   void* library = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstring>
 #include <cwchar>
 #include <iostream>
@@ -63,11 +64,38 @@ bool WriteAll(HANDLE file, const std::string& content) {
   return true;
 }
 
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
 }  // namespace
+
+std::optional<std::string> EnvironmentVariable(const char* name) {
+  const std::wstring wideName = Widen(name);
+  // The value may change between the two calls: ask again until it fits.
+  std::wstring value(64, L'\0');
+  for (;;) {
+    const DWORD length = GetEnvironmentVariableW(wideName.c_str(), value.data(), static_cast<DWORD>(value.size()));
+    if (length == 0) return std::nullopt;  // unset, or set to the empty text
+    if (length < value.size()) return Narrow(value.data(), length);
+    value.assign(length, L'\0');
+  }
+}
+
+bool IsAbsolutePath(const std::string& path) {
+  // "C:\x": a drive and its root. "C:x" is relative to the drive's current folder.
+  if (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+      IsSeparator(path[2])) {
+    return true;
+  }
+  // "\\server\share\x" (also "\\?\C:\x"): a server's name and a share's, each non-empty.
+  if (path.size() < 5 || !IsSeparator(path[0]) || !IsSeparator(path[1]) || IsSeparator(path[2])) return false;
+  const size_t shareStart = path.find_first_of("\\/", 2) + 1;
+  return shareStart != 0 && shareStart < path.size() && !IsSeparator(path[shareStart]);
+}
 
 std::optional<std::string> LocalDataFolder() {
   PWSTR folder = nullptr;
-  const HRESULT result = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder);
+  // A profile without the folder yet (a fresh or repaired one) gets it made, as Windows would.
+  const HRESULT result = SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_CREATE, nullptr, &folder);
   std::optional<std::string> path;
   if (SUCCEEDED(result) && folder != nullptr) path = Narrow(folder, std::wcslen(folder));
   // The folder text is the caller's to release even when the call failed.
@@ -97,28 +125,36 @@ bool CreateFolder(const std::string& path, bool withParents) {
   return MakeOneFolder(wide);
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes) {
+std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes, ReadFailure* failure) {
+  ReadFailure why = ReadFailure::Other;
   const HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  if (file == INVALID_HANDLE_VALUE) {
+    // A sharing or lock violation (another program holds the file) is no sign of absence.
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) why = ReadFailure::NotFound;
+    if (failure != nullptr) *failure = why;
+    return std::nullopt;
+  }
   std::optional<std::string> content;
   LARGE_INTEGER size{};
-  if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) && size.QuadPart >= 0 &&
-      static_cast<unsigned long long>(size.QuadPart) <= maxBytes) {
+  if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) && size.QuadPart >= 0) {
+    if (static_cast<unsigned long long>(size.QuadPart) > maxBytes) why = ReadFailure::TooLarge;
     std::string data;
     char buffer[4096];
-    for (;;) {
+    while (why != ReadFailure::TooLarge) {
       DWORD got = 0;
       if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) break;
       if (got == 0) {
         content = std::move(data);
         break;
       }
-      if (data.size() + got > maxBytes) break;
+      if (data.size() + got > maxBytes) why = ReadFailure::TooLarge;
       data.append(buffer, got);
     }
   }
   CloseHandle(file);
+  if (!content && failure != nullptr) *failure = why;
   return content;
 }
 
@@ -134,12 +170,16 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& content) 
   bool written = WriteAll(file, content) && FlushFileBuffers(file);
   written = CloseHandle(file) && written;
   // A virus scanner, an indexer or a backup tool may hold the target open for a moment, which
-  // makes the replacement fail with a sharing error: try again briefly before giving up.
-  for (int attempt = 0; written && attempt < 10; ++attempt) {
+  // makes the replacement fail with a sharing error: try again, pausing 10 ms and doubling,
+  // about 310 ms in all, before giving up.
+  for (DWORD pause = 10; written; pause *= 2) {
     if (MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     const DWORD error = GetLastError();
-    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) break;
-    Sleep(10);
+    if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) ||
+        pause > 160) {
+      break;
+    }
+    Sleep(pause);
   }
   DeleteFileW(temporary.c_str());
   return false;

@@ -20,9 +20,12 @@
 
 #include <openssl/x509.h>
 
-namespace sion {
+#include "platform/Platform.h"
 
-void AddSystemRootCertificates(X509_STORE* store) noexcept {
+namespace sion {
+namespace {
+
+void AddSystemRootCertificates(X509_STORE* store) {
   if (store == nullptr) return;
   HCERTSTORE system = CertOpenSystemStoreW(0, L"ROOT");
   if (system == nullptr) return;
@@ -37,6 +40,23 @@ void AddSystemRootCertificates(X509_STORE* store) noexcept {
     }
   }
   CertCloseStore(system, 0);
+}
+
+}  // namespace
+
+uint64_t OpenSslInitOptions() noexcept { return OPENSSL_INIT_NO_LOAD_CONFIG; }
+
+void LoadTrustAnchors(SSL_CTX* context) noexcept {
+  try {
+    AddSystemRootCertificates(SSL_CTX_get_cert_store(context));
+    // Read as UTF-16 (a profile folder outside the ANSI code page); OpenSSL opens UTF-8 names
+    // as such on Windows.
+    if (const auto file = zarnplatform::EnvironmentVariable("SSL_CERT_FILE")) {
+      SSL_CTX_load_verify_file(context, file->c_str());
+    }
+  } catch (...) {
+    // Out of memory: fewer anchors, so verification fails rather than trusts.
+  }
 }
 
 }  // namespace sion

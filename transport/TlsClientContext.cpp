@@ -9,12 +9,9 @@
 namespace sion {
 namespace {
 
-// OpenSSL must not tear itself down at exit while a worker may still be finishing a request
-// (the pool's exit wait is bounded). The option only counts at OpenSSL's first initialisation,
-// so it is made when the library loads, before any other use (the request signatures' digest
-// would otherwise initialise it first, with the exit handler).
-bool InitialiseOpenSsl() { return OPENSSL_init_ssl(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1; }
-const bool openSslReady = InitialiseOpenSsl();
+bool InitialiseOpenSsl() { return OPENSSL_init_ssl(OPENSSL_INIT_NO_ATEXIT | OpenSslInitOptions(), nullptr) == 1; }
+// Made when the library loads, before any other use.
+const bool openSslReady = EnsureOpenSslInitialised();
 
 // Called by OpenSSL whenever a server grants a session: after a TLS 1.2 handshake, and for each
 // TLS 1.3 ticket, which may come at any later read. 1 tells OpenSSL the reference was taken.
@@ -35,9 +32,7 @@ SSL_CTX* MakeContext() {
   if (context == nullptr) return nullptr;
   SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
   SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
-  // Missing default files only leave the store emptier; verification then fails loudly.
-  SSL_CTX_set_default_verify_paths(context);
-  AddSystemRootCertificates(SSL_CTX_get_cert_store(context));
+  LoadTrustAnchors(context);
   SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE);
   // A client's sessions are only worth keeping per server, which OpenSSL cannot know: each
   // connection hands them to its own receiver instead of the context's cache.
@@ -47,6 +42,11 @@ SSL_CTX* MakeContext() {
 }
 
 }  // namespace
+
+bool EnsureOpenSslInitialised() {
+  static const bool initialised = InitialiseOpenSsl();
+  return initialised;
+}
 
 SSL_CTX* SharedTlsClientContext() {
   static SSL_CTX* const context = MakeContext();

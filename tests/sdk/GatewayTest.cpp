@@ -5,6 +5,8 @@
 
 #include "SdkRig.h"
 #include "Sdk/ResultCodes.h"
+#include "Sdk/ZarnConfigUtils.h"
+#include "platform/Platform.h"
 #include "proxy/StringConvert.h"
 
 namespace zarntest {
@@ -110,14 +112,25 @@ TEST(Gateway, WideTextsConvertWholeAndInvalidInputBecomesReplacement) {
   for (const auto& [bytes, expected] : invalid) EXPECT_EQ(ZarnSdk::Utf8ToWide(bytes), expected) << bytes;
 }
 
+// Only an absolute folder counts; a Windows value outside the ANSI code page keeps the state.
 TEST(Gateway, ServerAndDataFolderComeFromTheEnvironmentWhenGiven) {
-  for (const char* data : {"/srv/zarn-data", "relative/data"}) {  // only an absolute folder counts
+  const bool windows = zarnplatform::kNativeSeparator == '\\';
+  TempDir temp;
+  const std::u8string unicode = (temp.path() / u8"\u0414\u0430\u043d\u043d\u044b\u0435 \u6570\u636e").u8string();
+  const std::pair<std::string, bool> cases[] = {
+      {std::string(unicode.begin(), unicode.end()), true}, {"/srv/zarn-data", !windows}, {"\\srv\\zarn", false},
+      {"C:\\zarn", windows}, {"c:/zarn", windows}, {"C:zarn", false}, {"\\\\server\\share\\zarn", windows},
+      {"\\\\server\\", false}, {"relative/data", false}};
+  for (const auto& [data, absolute] : cases) {
     ScopedEnv origin("ZARN_SDK_API_ORIGIN", "https://staging.zarn.test:8443");
     ScopedEnv dataHome("ZARN_SDK_DATA_HOME", data);
     const ZarnSdk::SdkOptions options = ZarnSdk::SdkOptions::FromEnvironment();
     EXPECT_EQ(options.apiOrigin, "https://staging.zarn.test:8443");
-    EXPECT_EQ(options.localDataFolder.value_or("none"), data[0] == '/' ? data : "none");
+    EXPECT_EQ(options.localDataFolder.value_or("none"), absolute ? data : "none") << data;
   }
+  ZarnSdk::ZarnConfigUtils store(cases[0].first);
+  store.WriteCofnigJson({{"ClientId", "x"}}, true);
+  EXPECT_EQ(ReadFile(std::filesystem::path(unicode) / "ZarnSteamExeSdk" / "SharedConf"), R"({"ClientId":"x"})");
 }
 
 TEST(Gateway, ReadmeResultTableListsEverySdkResult) {

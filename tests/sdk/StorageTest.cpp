@@ -33,7 +33,8 @@ bool RaiseOrder(json& config) {
   config["EventOrder"] = config.value("EventOrder", 0) + 1;
   return true;
 }
-json RaiseEventOrder(ZarnConfigUtils& store) { return store.UpdateConfigJson(false, RaiseOrder); }
+// The document as written; null when the file could not be read (and so was not written).
+json RaiseEventOrder(ZarnConfigUtils& store) { return store.UpdateConfigJson(false, RaiseOrder).value_or(json()); }
 
 size_t EntriesIn(const fs::path& folder) {
   return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
@@ -58,11 +59,11 @@ TEST(Storage, FirstRunReadsDefaultsAndMakesOnlyFolders) {
   EXPECT_EQ(fs::path(p.store.GetAppConfigPath()), p.sdk / "480" / "AppConf");
   EXPECT_EQ(EntriesIn(p.sdk), 1u);
   EXPECT_EQ(EntriesIn(p.sdk / "480"), 0u);
-  // Until Steam names the game there is no per-game file: defaults are read, writes go nowhere.
+  // Until Steam names the game there is no per-game file: defaults are read, nothing is written.
   ZarnConfigUtils noGame(p.data.string(), p.fallback.string());
   EXPECT_EQ(noGame.GetAppConfigPath(), "");
-  EXPECT_EQ(RaiseEventOrder(noGame)["EventOrder"], 1);
-  EXPECT_EQ(RaiseEventOrder(noGame)["EventOrder"], 1);
+  EXPECT_EQ(noGame.ReadConfigJson(false), ZarnConfigUtils::DefaultAppConfig());
+  EXPECT_TRUE(RaiseEventOrder(noGame).is_null());
   EXPECT_EQ(EntriesIn(p.sdk), 1u);
   EXPECT_EQ(RaiseEventOrder(p.store)["EventOrder"], 1);
   EXPECT_EQ(ReadFile(p.sdk / "480" / "AppConf"), R"({"AttributionFlag":0,"EventOrder":1})");
@@ -117,12 +118,11 @@ TEST(Storage, DamagedOrForeignFilesReadAsDefaultsKeepingOtherMembers) {
   WriteFile(appConf, R"({"Custom":{"b":[1,2],"a":"x"},"EventOrder":41})");
   RaiseEventOrder(p.store);
   EXPECT_EQ(ReadFile(appConf), R"({"Custom":{"a":"x","b":[1,2]},"EventOrder":42})");
-  // A named pipe under the file's name neither blocks the reader nor survives the next write.
+  // A named pipe under the file's name blocks no reader, and is not written over: unknown.
   fs::remove(appConf);
   if (os::MakeFifo(appConf)) {
-    EXPECT_EQ(p.store.ReadConfigJson(false), appDefaults);
-    RaiseEventOrder(p.store);
-    EXPECT_TRUE(fs::is_regular_file(appConf) && ReadFile(appConf) == R"({"AttributionFlag":0,"EventOrder":1})");
+    EXPECT_FALSE(p.store.TryReadConfigJson(false));
+    EXPECT_TRUE(RaiseEventOrder(p.store).is_null() && fs::is_fifo(appConf));
   }
 }
 
@@ -138,18 +138,13 @@ TEST(Storage, UnusableFoldersFallBackOrDropWrites) {
   EXPECT_EQ(LogTap::StartingWith("Cant Create Path:").at(0), "Cant Create Path:" + base + "/480, Be Default:" + base);
   RaiseEventOrder(p.store);
   EXPECT_EQ(ReadFile(p.sdk / "AppConf"), R"({"AttributionFlag":0,"EventOrder":1})");
-  // A folder where the file should be: nothing can be stored, so the counter stays at 1.
-  Profile q;
-  fs::create_directories(q.sdk / "480" / "AppConf");
-  EXPECT_EQ(RaiseEventOrder(q.store)["EventOrder"], 1);
-  EXPECT_EQ(RaiseEventOrder(q.store)["EventOrder"], 1);
-  // The data folder cannot be made: the fallback folder, which the SDK never makes itself.
+  // The data folder cannot be made: the fallback folder, which the SDK never makes itself. While
+  // it is missing nothing can be kept, so nothing is known either.
   Profile r;
   fs::create_directories(r.data);
   WriteFile(r.sdk, "not a folder");
   EXPECT_EQ(fs::path(r.store.GetSdkDataPath()), r.fallback);
-  EXPECT_EQ(RaiseEventOrder(r.store)["EventOrder"], 1);
-  EXPECT_EQ(RaiseEventOrder(r.store)["EventOrder"], 1);
+  EXPECT_TRUE(RaiseEventOrder(r.store).is_null());
   r.store.WriteCofnigJson(json{{"ClientId", "abc"}}, true);
   EXPECT_EQ(r.store.ReadConfigJson(true), ZarnConfigUtils::DefaultSharedConfig());
   EXPECT_FALSE(fs::exists(r.fallback));
@@ -184,17 +179,22 @@ TEST(Storage, ClientIdIsDerivedOnceAndKept) {
     EXPECT_EQ(ZarnUtils::GetClientId(p.store), id) << stored;
     EXPECT_EQ(ReadFile(shared), R"({"ClientId":")" + id + R"(","Other":1})");
   }
-  // Without a machine id: a random (version 4) UUID without its hyphens, kept once stored.
-  // (Windows reads the registry's hyphenated MachineGuid, which a test cannot take away.)
-  if (ZarnUtils::GetMachineGuid().find('-') != std::string::npos) return;
-  source.Use({(p.dir.path() / "missing").string()});
-  Profile third;
-  const std::string random = ZarnUtils::GetClientId(third.store);
-  EXPECT_TRUE(IsHex32(random) && random[12] == '4' && std::string("89ab").find(random[16]) != std::string::npos)
-      << random;
-  Profile fourth;
-  EXPECT_NE(ZarnUtils::GetClientId(fourth.store), random);
-  EXPECT_EQ(ZarnUtils::GetClientId(third.store), random);
+  // The registry's MachineGuid loses its hyphens. Without one, or with hyphens alone: a random
+  // (version 4) UUID without its hyphens, kept once stored.
+  Profile guid;
+  EXPECT_EQ(ZarnUtils::GetClientId(guid.store, "a1b2c3d4-e5f6-47a8-9b0c-d1e2f3a4b5c6"),
+            "a1b2c3d4e5f647a89b0cd1e2f3a4b5c6");
+  for (const std::string none : {"", "------------------------------------"}) {
+    Profile third;
+    const std::string random = ZarnUtils::GetClientId(third.store, none);
+    EXPECT_TRUE(IsHex32(random) && random[12] == '4' && std::string("89ab").find(random[16]) != std::string::npos);
+    Profile fourth;
+    EXPECT_NE(ZarnUtils::GetClientId(fourth.store, none), random);
+    EXPECT_EQ(ZarnUtils::GetClientId(third.store, none), random);
+  }
+  Profile blocked;  // a shared file that cannot be read may hold an id: one for this run only
+  fs::create_directories(blocked.sdk / "SharedConf");
+  EXPECT_EQ(ZarnUtils::GetClientId(blocked.store, "a-b"), "ab");
 }
 
 TEST(Storage, TimeZoneIsTheStandardOffsetInWholeHours) {

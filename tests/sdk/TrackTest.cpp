@@ -27,6 +27,17 @@ std::vector<std::string> CheckLines() {
   return lines;
 }
 
+// The events that arrived, by number. A number may arrive again (an event whose answer Exit did
+// not wait for is sent again from the outbox), but only with the same content.
+std::map<std::string, std::string> ByNumber(const SdkRig& rig) {
+  std::map<std::string, std::string> byNumber;
+  for (const json& event : rig.AnalyticsEvents()) {
+    const auto [kept, fresh] = byNumber.emplace(event.at("eventOrder").get<std::string>(), event.dump());
+    EXPECT_TRUE(fresh || kept->second == event.dump()) << "number " << kept->first << " reused";
+  }
+  return byNumber;
+}
+
 // A started SDK whose start-up event has arrived, so that each event posted is the next to arrive.
 class Track : public ::testing::Test {
  protected:
@@ -184,15 +195,8 @@ TEST_F(Track, BurstThenExitLosesNoEventAndTheNextStartSendsTheRest) {
   rig_.mock().ClearScript(paths::kAnalytics);
   rig_.Restart();
   ASSERT_NO_FATAL_FAILURE(rig_.Start());
-  std::map<std::string, std::string> byNumber;
-  const auto allArrived = [&] {
-    for (const json& event : rig_.AnalyticsEvents()) {
-      const auto [kept, fresh] = byNumber.emplace(event.at("eventOrder").get<std::string>(), event.dump());
-      EXPECT_TRUE(fresh || kept->second == event.dump()) << "number " << kept->first << " reused";
-    }
-    return byNumber.size() == kLast + 1;  // and the second start-up's event
-  };
-  ASSERT_TRUE(WaitUntil(allArrived, 60s)) << byNumber.size() << " numbers arrived";
+  std::map<std::string, std::string> byNumber;  // and the second start-up's event:
+  ASSERT_TRUE(WaitUntil([&] { return (byNumber = ByNumber(rig_)).size() == kLast + 1; }, 60s)) << byNumber.size();
   EXPECT_EQ(json::parse(byNumber.at("n" + std::to_string(kLast + 1))).at("event"), "qzk_startup");
   // Whether to attribute was decided before the game heard of the start-up.
   ASSERT_TRUE(rig_.mock().WaitForAnswers(paths::kProducts, 2));
@@ -200,12 +204,11 @@ TEST_F(Track, BurstThenExitLosesNoEventAndTheNextStartSendsTheRest) {
 }
 
 // The server down a while: failed events are sent again until it answers; a refusal (4xx) is an
-// answer. All along the state file cannot be written, which keeps no number from rising (and is
-// logged once), and the outbox left behind cannot be read, which sets it aside.
-TEST(Delivery, FailedEventsAreSentAgainRefusedOnesAreNotAndUnwritableStateStopsNothing) {
+// answer. The outbox left behind cannot be read, which sets it aside.
+TEST(Delivery, FailedEventsAreSentAgainRefusedOnesAreNot) {
   SdkRig rig(RigOptions{.adjust = [](ZarnSdk::SdkOptions& o) { o.eventDelivery.firstRetry = 20ms; }});
   const std::filesystem::path folder = rig.AppConfPath().parent_path();
-  std::filesystem::create_directories(rig.AppConfPath());  // a folder where the state file goes
+  std::filesystem::create_directories(folder);
   WriteFile(folder / "EventOutbox", "[\"n1\", 2");
   rig.mock().Script(paths::kAnalytics, {.failuresBeforeSuccess = 100});
   ASSERT_NO_FATAL_FAILURE(rig.Start());
@@ -224,9 +227,58 @@ TEST(Delivery, FailedEventsAreSentAgainRefusedOnesAreNotAndUnwritableStateStopsN
   EXPECT_EQ(rig.PostEventAndWait("after").at("eventOrder"), "n102");
   const auto sent = rig.AnalyticsEvents();
   EXPECT_EQ(std::count_if(sent.begin(), sent.end(), [](const json& e) { return e["event"] == "qzk_self_refused"; }), 1);
-  // The first failure came before logging was on; every later write fails too, unlogged.
-  EXPECT_LE(LogTap::StartingWith("Write EventOrder Failed").size(), 1u) << "logged more than once";
   EXPECT_EQ(ReadFile(folder / "EventOutbox.unreadable"), "[\"n1\", 2");
+}
+
+// The state file unreadable for a run (held open, or a folder in its way): that run sends no event
+// and does not attribute again; the runs before and after number on without a repeat.
+TEST(Delivery, AStateFileUnreadableForARunRepeatsNoNumberAcrossThreeRuns) {
+  for (const FileBlock how : {FileBlock::FolderInTheWay, FileBlock::HeldSharingNothing, FileBlock::HeldSharingReads}) {
+    SCOPED_TRACE(static_cast<int>(how));
+    SdkRig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.Start());
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(rig.AppConfPath()).find("Flag\":1") != std::string::npos; }));
+    rig.sdk().Track().PostEvent("first_run", "", kNoValue);
+    ASSERT_TRUE(rig.mock().WaitForRequests(paths::kAnalytics, 2));
+    rig.DestroySdk();  // its Exit writes the exact last number
+    {
+      const std::shared_ptr<void> blocked = BlockFile(rig.AppConfPath(), how);
+      if (!blocked) continue;  // no sharing modes on this system
+      rig.Restart();
+      ASSERT_NO_FATAL_FAILURE(rig.Start());
+      rig.sdk().Track().PostEvent("held", "", kNoValue);
+      ASSERT_TRUE(rig.mock().WaitForAnswers(paths::kProducts, 2));  // whether to attribute is decided
+      const auto heldSent = [&] { return json(rig.AnalyticsEvents()).dump().find("_held") != std::string::npos; };
+      EXPECT_FALSE(WaitUntil(heldSent, 1s));
+      rig.DestroySdk();
+    }
+    EXPECT_EQ(ReadFile(rig.AppConfPath()), R"({"AttributionFlag":1,"EventOrder":2})") << "written while unreadable";
+    rig.Restart();
+    ASSERT_NO_FATAL_FAILURE(rig.Start());
+    rig.sdk().Track().PostEvent("third_run", "", kNoValue);
+    std::map<std::string, std::string> byNumber;
+    ASSERT_TRUE(WaitUntil([&] { return (byNumber = ByNumber(rig)).size() >= 4; }));
+    EXPECT_EQ(byNumber.rbegin()->first, "n4");
+    ASSERT_TRUE(rig.mock().WaitForAnswers(paths::kProducts, 3));
+    EXPECT_EQ(rig.mock().RequestCount(paths::kAttribution), 1u);
+  }
+}
+
+// No state folder can be made (a file in its way): no event leaves and the install is not
+// attributed. Once the folder can be made, the waiting events go out numbered in order.
+TEST(Delivery, WithoutAStateFolderEventsWaitUntilOneCanBeMade) {
+  SdkRig rig(RigOptions{.adjust = [](ZarnSdk::SdkOptions& o) { o.eventDelivery.stateRetry = 20ms; }});
+  std::filesystem::create_directories(rig.DataFolder().parent_path());
+  WriteFile(rig.DataFolder(), "not a folder");
+  ASSERT_NO_FATAL_FAILURE(rig.Start());
+  for (const char* name : {"a", "b"}) rig.sdk().Track().PostEvent(name, "", kNoValue);
+  ASSERT_TRUE(rig.mock().WaitForAnswers(paths::kProducts, 1));
+  EXPECT_EQ(rig.mock().RequestCount(paths::kAnalytics) + rig.mock().RequestCount(paths::kAttribution), 0u);
+  std::filesystem::remove(rig.DataFolder());
+  ASSERT_TRUE(rig.mock().WaitForRequests(paths::kAnalytics, 3));
+  std::set<std::string> sent;
+  for (const json& e : rig.AnalyticsEvents()) sent.insert(e.value("eventOrder", "") + " " + e.value("event", ""));
+  EXPECT_EQ(sent, (std::set<std::string>{"n1 qzk_startup", "n2 qzk_self_a", "n3 qzk_self_b"}));
 }
 
 }  // namespace

@@ -41,6 +41,17 @@ void WriteFile(const std::filesystem::path& path, const std::string& content) {
   out << content;
 }
 
+std::shared_ptr<void> BlockFile(const std::filesystem::path& path, FileBlock how) {
+  if (how != FileBlock::FolderInTheWay) return os::HoldFileOpen(path.string(), how == FileBlock::HeldSharingReads);
+  const std::filesystem::path aside = path.string() + ".aside";
+  std::filesystem::rename(path, aside);
+  std::filesystem::create_directory(path);
+  return std::shared_ptr<void>(new char, [path, aside](void* token) {
+    delete static_cast<char*>(token);
+    std::filesystem::remove(path), std::filesystem::rename(aside, path);
+  });
+}
+
 std::string Narrow(const std::wstring& w) {
   std::string out;
   for (size_t i = 0; i < w.size(); ++i) {

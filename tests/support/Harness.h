@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -51,6 +52,11 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& content);
+
+// Makes a file unreadable until released: held open sharing nothing or reading only (null where
+// files have no sharing modes), or moved aside for a folder in its way (back on release).
+enum class FileBlock { FolderInTheWay, HeldSharingNothing, HeldSharingReads };
+std::shared_ptr<void> BlockFile(const std::filesystem::path& path, FileBlock how);
 
 // UTF-8 of a wide string (UTF-32 or UTF-16), independent of the SDK's converter.
 std::string Narrow(const std::wstring& w);

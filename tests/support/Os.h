@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,8 +23,11 @@ void RemoveTree(const std::string& path) noexcept;
 bool ChangeDirectory(const std::string& path);
 // A named pipe at `path`; false on failure, and always where the file system has none (Windows).
 bool MakeFifo(const std::string& path);
+// Opens the file as a virus scanner may, until released: sharing nothing, or reading only. Null
+// on failure, and always where files have no sharing modes (POSIX).
+std::shared_ptr<void> HoldFileOpen(const std::string& path, bool shareReading);
 
-// ---- environment
+// ---- environment (UTF-8 names and values, whatever the system's code page)
 std::optional<std::string> GetEnv(const std::string& name);
 // nullopt removes the variable.
 void SetEnv(const std::string& name, const std::optional<std::string>& value);

@@ -43,6 +43,8 @@ bool ChangeDirectory(const std::string& path) { return ::chdir(path.c_str()) == 
 
 bool MakeFifo(const std::string& path) { return ::mkfifo(path.c_str(), 0600) == 0; }
 
+std::shared_ptr<void> HoldFileOpen(const std::string&, bool) { return nullptr; }
+
 std::optional<std::string> GetEnv(const std::string& name) {
   const char* value = std::getenv(name.c_str());
   if (value == nullptr) return std::nullopt;

@@ -111,16 +111,23 @@ bool ChangeDirectory(const std::string& path) { return SetCurrentDirectoryW(Wide
 
 bool MakeFifo(const std::string&) { return false; }
 
+std::shared_ptr<void> HoldFileOpen(const std::string& path, bool shareReading) {
+  const HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ, shareReading ? FILE_SHARE_READ : 0, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  return std::shared_ptr<void>(file, CloseHandle);
+}
+
 std::optional<std::string> GetEnv(const std::string& name) {
-  const char* value = std::getenv(name.c_str());
+  const wchar_t* value = _wgetenv(Widen(name).c_str());
   if (value == nullptr) return std::nullopt;
-  return std::string(value);
+  return Narrow(value);
 }
 
 void SetEnv(const std::string& name, const std::optional<std::string>& value) {
-  // The C runtime's copy (getenv, which the SDK and OpenSSL read) and the process's block
-  // (which child processes inherit) both change; an empty value removes the variable.
-  _putenv_s(name.c_str(), value ? value->c_str() : "");
+  // The C runtime's copies (narrow and wide) and the process's block (which the SDK and child
+  // processes read) all change; an empty value removes the variable.
+  _wputenv_s(Widen(name).c_str(), value ? Widen(*value).c_str() : L"");
 }
 
 std::string ExecutablePath() {
