@@ -1,6 +1,7 @@
 // The SDK's two state files and the client id, on the real file system of a temporary profile.
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -117,13 +118,29 @@ TEST(Storage, DamagedOrForeignFilesReadAsDefaultsKeepingOtherMembers) {
   WriteFile(appConf, R"({"Custom":{"b":[1,2],"a":"x"},"EventOrder":41})");
   RaiseEventOrder(p.store);
   EXPECT_EQ(ReadFile(appConf), R"({"Custom":{"a":"x","b":[1,2]},"EventOrder":42})");
-  // A named pipe under the file's name neither blocks the reader nor survives the next write.
-  fs::remove(appConf);
-  if (os::MakeFifo(appConf)) {
-    EXPECT_EQ(p.store.ReadConfigJson(false), appDefaults);
+}
+
+// A named pipe under the file's name neither blocks the reader nor survives the next write. Had
+// either opened the pipe, it would wait for the other end for ever: past a deadline the test
+// opens both ends itself, as often as it takes to let it go.
+TEST(Storage, ANamedPipeAtTheStatePathBlocksNeitherReadNorWrite) {
+  Profile p;
+  const std::string appConf = p.store.GetAppConfigPath();
+  if (!os::MakeFifo(appConf)) GTEST_SKIP() << "no named pipes on this file system";
+  std::atomic<bool> finished{false};
+  json read;
+  std::thread user([&] {
+    os::IgnoreBrokenPipesOnThisThread();
+    read = p.store.ReadConfigJson(false);
     RaiseEventOrder(p.store);
-    EXPECT_TRUE(fs::is_regular_file(appConf) && ReadFile(appConf) == R"({"AttributionFlag":0,"EventOrder":1})");
-  }
+    finished = true;
+  });
+  const bool inTime = WaitUntil([&] { return finished.load(); });
+  while (!finished) std::fstream(appConf, std::ios::in | std::ios::out);
+  user.join();
+  EXPECT_TRUE(inTime) << "blocked on the pipe";
+  EXPECT_EQ(read, ZarnConfigUtils::DefaultAppConfig());
+  EXPECT_TRUE(fs::is_regular_file(appConf) && ReadFile(appConf) == R"({"AttributionFlag":0,"EventOrder":1})");
 }
 
 // Folders are made unusable by files in their way, which stops root as much as anyone.
@@ -241,11 +258,14 @@ TEST(Storage, WriterKilledMidWriteLeavesAWholeDocument) {
       if (fs::file_size(file, notYet) < kPadding) torn = true;
     }
   });
-  const int status =
-      RunChild("RewriteAppConf", {{"ZARN_TEST_DATA", p.data.string()}, {"ZARN_TEST_WRITES", std::to_string(writes)}});
+  const os::Process writer =
+      os::StartProcess(os::ExecutablePath(), {"--zarn-child=RewriteAppConf"},
+                       {{"ZARN_TEST_DATA", p.data.string()}, {"ZARN_TEST_WRITES", std::to_string(writes)}});
+  const std::optional<int> status = os::WaitForExit(writer, 60s);
+  if (!status) os::Kill(writer);
   writing = false;
   reader.join();
-  EXPECT_EQ(status, 42);
+  EXPECT_EQ(status, 42) << "the writer did not end in time";
   EXPECT_FALSE(torn) << "the file was seen cut short";
   const json survivor = json::parse(ReadFile(file), nullptr, false);
   ASSERT_TRUE(survivor.is_object() && survivor.value("Padding", std::string()).size() == kPadding);
