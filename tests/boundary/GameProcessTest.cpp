@@ -8,6 +8,7 @@
 #include <chrono>
 #include <map>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -148,12 +149,14 @@ std::optional<Exports> LoadAndInit(void*& library) {
   return sdk;
 }
 
-// A game that posts events, each different, against the parent's server until it is killed.
+// A game that posts events, each different (ZARN_TEST_EVENTS of them, else without end), against
+// the parent's server, and runs until it is killed.
 ZARN_CHILD_ROLE(PostsUntilKilled) {
   void* library = nullptr;
   const std::optional<Exports> sdk = LoadAndInit(library);
+  const int events = std::stoi(os::GetEnv("ZARN_TEST_EVENTS").value_or("2000000000"));
   for (int i = 0; sdk; ++i) {
-    sdk->PostEvent(L"burst", L"{\"i\":" + std::to_wstring(i) + L"}", i);
+    if (i < events) sdk->PostEvent(L"burst", L"{\"i\":" + std::to_wstring(i) + L"}", i);
     std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a game's pace, not a wait for anything
   }
   return 1;
@@ -192,29 +195,46 @@ TEST(GameProcess, PlaysASessionFromStartUpToExit) {
             0);
 }
 
-// Killed twice in the middle of a burst: the numbers go on after each restart, and a number
-// that arrives twice (from the outbox) always has the same content.
-TEST(GameProcess, AGameKilledMidBurstNeverReusesANumber) {
+// Killed while the server fails, once the outbox it keeps while it runs holds its events: the
+// next start delivers every one of them. Then killed twice in the middle of a burst: the numbers
+// go on after each restart, and a number that arrives twice (from the outbox) always has the
+// same content.
+TEST(GameProcess, AGameKilledOfflineOrMidBurstLosesNoEventAndNeverReusesANumber) {
   TempDir home;
   zarnmock::MockOptions options;
   options.authority = TrustedAuthority();
   options.caCertFile = (home.path() / "ca.pem").string();
   zarnmock::MockBackend mock(options);
   mock.Start();
+  const auto startGame = [&](const std::string& events) {
+    return os::StartProcess(os::ExecutablePath(), {"--zarn-child=PostsUntilKilled"},
+                            {{"ZARN_SDK_DATA_HOME", home.str()}, {"ZARN_SDK_API_ORIGIN", mock.Origin()},
+                             {"ZARN_TEST_EVENTS", events}});
+  };
+  constexpr size_t kOffline = 21;  // the start-up event and 20 of the game's
+  mock.Script(paths::kAnalytics, {.failuresBeforeSuccess = 1 << 30});
+  const os::Process offline = startGame(std::to_string(kOffline - 1));
+  const auto outbox = home.path() / "ZarnSteamExeSdk" / std::to_string(kSteamAppId) / "EventOutbox";
+  const bool saved = WaitUntil([&] { return json::parse(ReadFile(outbox), nullptr, false).size() == kOffline; }, 30s);
+  os::Kill(offline);
+  ASSERT_TRUE(saved) << ReadFile(outbox).substr(0, 300);
+  mock.ClearScript(paths::kAnalytics);
   for (int run = 0; run < 2; ++run) {
     const size_t before = mock.RequestCount(paths::kAnalytics);
-    const os::Process game = os::StartProcess(os::ExecutablePath(), {"--zarn-child=PostsUntilKilled"},
-                                              {{"ZARN_SDK_DATA_HOME", home.str()}, {"ZARN_SDK_API_ORIGIN", mock.Origin()}});
+    const os::Process game = startGame("2000000000");
     const bool posted = mock.WaitForRequests(paths::kAnalytics, before + 100, std::chrono::seconds(30));
     os::Kill(game);
     ASSERT_TRUE(posted) << "run " << run;
   }
   std::map<std::string, std::string> byNumber;
+  std::set<std::string> delivered;
   for (const auto& request : mock.Requests(paths::kAnalytics)) {
     const std::string number = json::parse(request.body).at("eventOrder");
     const auto [kept, fresh] = byNumber.emplace(number, request.body);
     EXPECT_TRUE(fresh || kept->second == request.body) << number << " sent with other content";
+    if (request.replyStatus == 200) delivered.insert(number);
   }
+  for (size_t n = 1; n <= kOffline; ++n) EXPECT_EQ(delivered.count("n" + std::to_string(n)), 1u) << n;
   mock.Stop();
 }
 

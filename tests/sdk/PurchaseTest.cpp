@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -12,6 +13,8 @@
 
 #include "ScriptedServer.h"
 #include "SdkRig.h"
+#include "TestAuthority.h"
+#include "transport/TransportSettings.h"
 
 namespace zarntest {
 namespace {
@@ -153,7 +156,9 @@ TEST(Purchase, EachOrderHearsOnePaymentResultWhateverTheServerOrSteamRepeats) {
     ASSERT_EQ(sent.size(), before + c.sends);
     for (size_t i = before; i < sent.size(); ++i) {
       EXPECT_EQ(sent[i].body, sent[before].body) << "every attempt sends the same";
-      ExpectParams(sent[i], {{"status", c.authorised ? "1" : "0"}});
+      // A decline books nothing: the amount is the order's only when Steam authorised it.
+      ExpectParams(sent[i], {{"status", c.authorised ? "1" : "0"},
+                             {"payAmountMicros", c.authorised ? order["defaultAmountMicro"].dump() : "0"}});
     }
     // Steam repeats itself: a confirmed order is gone, any other tells the server again; the
     // game has had its one answer either way.
@@ -183,6 +188,73 @@ TEST(Purchase, AnApprovalWhileTheDeclineIsStillBeingSentFollowsIt) {
   const auto sent = rig.mock().Requests(paths::kPayResult);
   EXPECT_EQ(sent.at(0).Param("status") + sent.at(1).Param("status"), "01");
   EXPECT_EQ(json::parse(Narrow(CallbackSlot<1>::log().Single().data))["status"], 0);
+}
+
+// Against a server of the test's own: Steam approves the only pending order before its creation
+// reply, which the server holds until the SDK has seen that report; then payment results meet a
+// server that stays silent past the read limit, resets the connection, or is gone. The player may
+// have paid each time, so the result goes out four times before the game hears of the failure.
+TEST(Purchase, EarlyApprovalOfTheOnlyOrderAndResultsTheServerCannotReceive) {
+  enum class Server { Answers, Silent, Resets, Gone };
+  std::atomic<Server> mode{Server::Answers};
+  std::atomic<int> orders{0};
+  const auto steamOrder = [](int n) { return std::to_string(9300000000 + n); };
+  std::optional<ScriptedServer> server;
+  server.emplace([&](ScriptedServer::Connection& c) {
+    for (std::string request = c.ReadRequest(); !request.empty(); request = c.ReadRequest()) {
+      const std::string path = request.substr(5, request.find(' ', 5) - 5);
+      std::string members;
+      if (path == paths::kClientConfig) members = R"(,"isTestDevice":1)";
+      if (path == paths::kLogin) members = R"(,"token":"t","userId":100001)";
+      if (path == paths::kProducts) {
+        members = R"(,"productList":[{"productId":"gem","payChannel":[{"name":"STEAM","channelProductId":"g"}]}])";
+      }
+      if (path == paths::kCreateOrder) {
+        const int n = ++orders;
+        const std::string id = steamOrder(n);
+        if (n == 1) LogTap::WaitFor(kOrderNotFound + id);  // until Steam's report has found no order
+        members = R"(,"orderId":"o","defaultAmountMicro":5,"extInfo":{"steamOrderId":")" + id + R"("})";
+      }
+      if (path == paths::kPayResult && mode != Server::Answers) {
+        if (mode == Server::Silent) c.HoldUntilReleased();
+        return c.EndWith(ScriptedServer::Connection::Ending::Reset);
+      }
+      if (path == paths::kPayResult) members = R"(,"status":1)";
+      const std::string body = R"({"code":200,"msg":"success")" + members + "}";
+      c.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+    }
+  }, zarncert::MakeServerCert(TrustedAuthority(), {"localhost"}, {"127.0.0.1"}));
+  const struct Restore {
+    sion::TransportTimeouts saved = sion::GetTransportTimeouts();
+    ~Restore() { sion::SetTransportTimeouts(saved); }
+  } restore;
+  sion::SetTransportTimeouts({5s, 500ms, 5s});
+  SdkRig rig(RigOptions{.adjust = [origin = server->Url("")](ZarnSdk::SdkOptions& o) {
+    o.apiOrigin = origin;
+    o.payResultRetryDelay = 20ms;
+  }});
+  ASSERT_NO_FATAL_FAILURE(rig.StartReady());
+  const struct { Server payResult; int code; std::string msgPrefix; int status; } cases[] = {
+      {Server::Answers, 200, "success", 1}, {Server::Silent, -502, "Http Code:, Msg:网络超时:read", 0},
+      {Server::Resets, -502, "Http Code:, Msg:", 0}, {Server::Gone, -502, "Http Code:, Msg:连接失败:", 0}};
+  for (int n = 1; n <= static_cast<int>(std::size(cases)); ++n) {
+    const auto& c = cases[n - 1];
+    SCOPED_TRACE(n);
+    CallbackSlot<1>::log().Clear();
+    rig.core().CallPay("gem", "", CallbackSlot<1>::fn);
+    if (n > 1) {
+      ASSERT_EQ(SdkRig::WaitForSavedOrder(n), steamOrder(n));
+    }
+    mode = c.payResult;
+    if (c.payResult == Server::Gone) server.reset();
+    SdkRig::ReportSteamDecision(steamOrder(n), true);
+    const CallbackRecord r = CallbackSlot<1>::log().Single();
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_TRUE(StartsWith(r.msg, c.msgPrefix)) << Narrow(r.msg);
+    EXPECT_TRUE(Narrow(r.data).ends_with(R"("status":)" + std::to_string(c.status) + "}")) << Narrow(r.data);
+    EXPECT_EQ(LogTap::StartingWith("Notify Pay Result Failed, Try ").size(), 3u * (n - 1)) << "not sent four times";
+  }
+  EXPECT_EQ(LogTap::StartingWith("Steam Report Kept For Order, Notify Now:").size(), 1u);
 }
 
 TEST(Purchase, OrderThatCannotBeMadeIsReportedAndNothingIsStored) {

@@ -281,5 +281,32 @@ TEST(Delivery, WithoutAStateFolderEventsWaitUntilOneCanBeMade) {
   EXPECT_EQ(sent, (std::set<std::string>{"n1 qzk_startup", "n2 qzk_self_a", "n3 qzk_self_b"}));
 }
 
+// The server holds back its replies while the game posts past the outbox's bounds: the oldest
+// events go, those in flight included, and once the server answers, delivery goes on to the newest
+// (an event dropped in flight gives its place among those in flight back).
+TEST(Delivery, AnOverflowingOutboxDropsTheOldestAndKeepsDelivering) {
+  SdkRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.Start());
+  ASSERT_TRUE(rig.mock().WaitForAnswers(paths::kAnalytics, 1));
+  rig.mock().Script(paths::kAnalytics, {.delay = 2s});
+  for (int i = 0; i < 2 * ZarnSdk::EventDelivery::kMaxInFlight; ++i) rig.sdk().Track().PostEvent("held", "", i);
+  ASSERT_TRUE(rig.mock().WaitForRequests(paths::kAnalytics, 2));
+  // A quarter of the outbox each, nearly: the fifth pushes out every older event.
+  const std::string big = R"({"pad":")" + std::string(ZarnSdk::EventDelivery::kMaxKeptBytes / 4 - 1000, 'p') + "\"}";
+  for (int i = 0; i < 5; ++i) rig.sdk().Track().PostEvent("big", big, i);
+  rig.mock().ClearScript(paths::kAnalytics);
+  // The four newest were answered. Only a big event is that long, and its value comes last.
+  const auto newestArrived = [&rig, &big] {
+    std::set<std::string> values;
+    for (const auto& request : rig.mock().Requests(paths::kAnalytics)) {
+      const std::string& body = request.body;
+      if (request.replyStatus == 200 && body.size() > big.size()) values.insert(body.substr(body.rfind(':')));
+    }
+    return values.count(":1.0}") + values.count(":2.0}") + values.count(":3.0}") + values.count(":4.0}") == 4;
+  };
+  EXPECT_TRUE(WaitUntil(newestArrived, 60s));
+  EXPECT_FALSE(LogTap::StartingWith("Event Outbox Full, Oldest Events Dropped:").empty());
+}
+
 }  // namespace
 }  // namespace zarntest

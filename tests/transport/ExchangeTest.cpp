@@ -29,9 +29,11 @@ using Clock = std::chrono::steady_clock;
 namespace os = zarntest::os;
 
 // Waits are measured in whole milliseconds, so a limit may end a fraction of one early; and on a
-// loaded or instrumented machine late, though never as late as the next longer limit in a test.
+// loaded or instrumented machine late, though never as late as the next longer limit in a test:
+// the whole exchange's, kept short so that a limit not applied fails within seconds.
 constexpr auto kWaitGrain = 2ms;
-constexpr auto kLateness = 10s;
+constexpr auto kLateness = 2s;
+constexpr auto kWhole = 3s;
 
 // Small time limits for one test; the previous ones come back afterwards.
 struct ScopedTimeouts {
@@ -99,7 +101,7 @@ void ResetWhileWritten(Connection& c) {
 }
 
 TEST(Exchange, PlainRepliesAndWhatEveryFailureOfTheServerLooksLike) {
-  const ScopedTimeouts limits({300ms, 300ms, 30s});
+  const ScopedTimeouts limits({300ms, 300ms, kWhole});
   Play({
       // in several reads on a connection left open: the length ends the reply
       {[](Connection& c) {
@@ -140,7 +142,7 @@ TEST(Exchange, AServerThatTricklesEndsAtTheLimitOfTheWholeExchange) {
 }
 
 TEST(Exchange, ConnectionsThatCannotBeMade) {
-  const ScopedTimeouts limits({300ms, 30s, 30s});
+  const ScopedTimeouts limits({300ms, kWhole, kWhole});
   uint16_t port = 0;
   const os::Socket closed = os::BindWithoutListening(port);
   // "localhost" is looked up locally, and goes into the message as the host.
@@ -157,6 +159,20 @@ TEST(Exchange, ConnectionsThatCannotBeMade) {
   EXPECT_LT(Clock::now() - start, 300ms + kLateness);
   for (const os::Socket socket : held) os::Close(socket);
   os::Close(full);
+}
+
+TEST(Exchange, ARaisedCancelFlagEndsTheWaitWithinMoments) {
+  const ScopedTimeouts limits({kWhole, kWhole, kWhole});
+  std::atomic<bool> cancel{false};
+  ScriptedServer server([&cancel](Connection& c) {
+    c.ReadRequest();
+    cancel = true;
+    c.HoldUntilReleased();
+  });
+  const sion::ScopedCancelFlag flag(&cancel);
+  const auto start = Clock::now();
+  EXPECT_EQ(Post(server.Url()), "! 请求已取消");
+  EXPECT_LT(Clock::now() - start, kLateness);  // below the read limit
 }
 
 // However often a write to a peer that has gone is tried, it fails with an error: a broken-pipe
@@ -243,7 +259,7 @@ std::optional<zarncert::KeyCert> TlsOrNot(bool tls) {
 }
 
 TEST(KeptConnections, OnlyAPersistentReplyReadToItsEndLeavesItsConnectionForTheNextRequest) {
-  const ScopedTimeouts limits({10s, 300ms, 30s});
+  const ScopedTimeouts limits({kWhole, 300ms, kWhole});
   enum class Then { Serve, Close, Hold };
   const struct {
     std::string reply;
