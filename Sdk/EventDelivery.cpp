@@ -17,6 +17,9 @@ constexpr char kSetAsideFile[] = "EventOutbox.unreadable";
 // Room for a full outbox of long documents written by an earlier version of the bounds.
 constexpr std::size_t kMaxOutboxFileBytes = 2 * EventDelivery::kMaxKeptBytes;
 
+// The delivery whose thread this is. The game's log handler runs there too, and may call Exit.
+thread_local const EventDelivery* deliveryOfThisThread = nullptr;
+
 }  // namespace
 
 EventDelivery::~EventDelivery() { Stop(); }
@@ -81,18 +84,32 @@ void EventDelivery::Enqueue(int64_t number, std::string document) {
 }
 
 void EventDelivery::Stop() {
-  std::vector<std::shared_ptr<const std::string>> documents;
-  int64_t last = 0;
   {
     MutexLock lock(mutex_);
-    const bool wasRunning = started_ && !stopping_;
+    const bool first = !stopping_;
     stopping_ = true;
     changed_.NotifyAll();
-    if (!wasRunning) return;
+    if (!started_) return;
+    if (deliveryOfThisThread == this) {
+      // Called on the delivery thread itself, which cannot wait for its own end: it writes the
+      // outbox when its pass is over.
+      writeAtThreadEnd_ = writeAtThreadEnd_ || first;
+      return;
+    }
     changed_.Wait(lock, [this] {
       mutex_.AssertHeld();
       return !threadRunning_;
     });
+    if (!first || writeAtThreadEnd_) return;
+  }
+  WriteAtStop();
+}
+
+void EventDelivery::WriteAtStop() {
+  std::vector<std::shared_ptr<const std::string>> documents;
+  int64_t last = 0;
+  {
+    MutexLock lock(mutex_);
     documents = Documents();
     last = lastNumber_;
     events_.clear();
@@ -105,6 +122,7 @@ void EventDelivery::Stop() {
 }
 
 void EventDelivery::Run() {
+  deliveryOfThisThread = this;
   for (;;) {
     const Clock::time_point next = Pass();
     MutexLock lock(mutex_);
@@ -116,6 +134,12 @@ void EventDelivery::Run() {
     if (stopping_) break;
     wake_ = false;
   }
+  bool write = false;
+  {
+    MutexLock lock(mutex_);
+    write = writeAtThreadEnd_;
+  }
+  if (write) WriteAtStop();
   MutexLock lock(mutex_);
   threadRunning_ = false;
   // Under the lock: once it is released a waiting Stop may return and this object go away.

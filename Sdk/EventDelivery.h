@@ -59,7 +59,9 @@ class EventDelivery {
   // bounds the oldest kept events are dropped (counted, logged by the delivery thread).
   void Enqueue(int64_t number, std::string document) EXCLUDES(mutex_);
   // Ends the delivery thread and writes the outbox (every event not answered) and the exact
-  // last number. Call after the HTTP workers have stopped, so no completion runs any more.
+  // last number. Call after the HTTP workers have stopped, so no completion runs any more. On
+  // the delivery thread itself (the game's log handler calling Exit there) it returns at once
+  // and the thread writes them as it ends.
   void Stop() EXCLUDES(mutex_);
 
  private:
@@ -84,6 +86,7 @@ class EventDelivery {
   void WriteOutbox(const std::vector<std::shared_ptr<const std::string>>& documents);
   std::vector<std::string> ReadOutbox();
   bool WriteEventOrder(int64_t value) EXCLUDES(mutex_);
+  void WriteAtStop() EXCLUDES(mutex_);
 
   ZarnConfigUtils& store_;
   ZarnApi& api_;
@@ -95,6 +98,7 @@ class EventDelivery {
   bool started_ GUARDED_BY(mutex_) = false;
   bool stopping_ GUARDED_BY(mutex_) = false;
   bool threadRunning_ GUARDED_BY(mutex_) = false;
+  bool writeAtThreadEnd_ GUARDED_BY(mutex_) = false;  // Stop was first called on the thread
   int64_t lastNumber_ GUARDED_BY(mutex_) = 0;  // the last number handed out
   int64_t reserved_ GUARDED_BY(mutex_) = 0;    // numbers up to this are in the state file
   bool reservationBroken_ GUARDED_BY(mutex_) = false;  // the state file cannot be written
