@@ -10,11 +10,11 @@
 // The game's log handler (SetLogHandler, the C interface's zarn_set_log_handler): lines at or
 // above the level the game asked for, whether or not the file log is on, each as one line of
 // UTF-8 (line breaks become spaces, GBK texts are converted) in which every Secret that is not
-// empty reads "***".
-// It is called on the thread that logged, never under a lock of the SDK's or of the logger's:
-// the file write is done and its lock released first, and a line logged while the thread holds
-// an SDK Mutex reaches the handler when the thread lets go of its last one. Lines that the
-// handler's own SDK calls cause are not handed to it. An exception from it ends only its call.
+// empty reads "***". It is called on the thread that logged, never under a lock of the SDK's or
+// of the logger's: the file write is done and its lock released first, and a line logged while
+// the thread holds an SDK Mutex reaches the handler when the thread lets go of its last one.
+// Lines that the handler's own SDK calls cause are not handed to it. An exception from it ends
+// only its call.
 //
 // Process exit: StopLoggingForExit closes a gate that every line passes. Once it has returned,
 // no line reaches easylogging++ or the game's handler from any thread, SDK or game: static
