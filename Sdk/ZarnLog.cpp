@@ -189,23 +189,23 @@ LogLine::LogLine(LogLevel level)
       toGame_(static_cast<int32_t>(level) >= handlerFloor.load(std::memory_order_relaxed)) {}
 
 LogLine& LogLine::operator<<(Secret secret) {
-  if (toFile_) file_ << secret.text;
-  if (toGame_ && !secret.text.empty()) game_ << kHidden;
+  if (toFile_) file_ += secret.text;
+  if (toGame_ && !secret.text.empty()) game_ += kHidden;
   return *this;
 }
 
 LogLine& LogLine::operator<<(GbkText text) {
   const std::string_view bytes(text.bytes);
-  if (toFile_) file_ << bytes;
+  if (toFile_) file_ += bytes;
   // Should the system lack the code page, the Chinese characters read as U+FFFD.
-  if (toGame_) game_ << zarnplatform::GbkToUtf8(bytes).value_or(std::string(bytes));
+  if (toGame_) game_ += zarnplatform::GbkToUtf8(bytes).value_or(std::string(bytes));
   return *this;
 }
 
 LogLine::~LogLine() {
   try {
-    if (toFile_ && fileLogOn.load()) WriteToFileLog(level_, file_.str());
-    if (toGame_) HandToGame(level_, game_.str());
+    if (toFile_ && fileLogOn.load()) WriteToFileLog(level_, file_);
+    if (toGame_) HandToGame(level_, game_);
   } catch (...) {
     // Out of memory: the line is lost, not the caller.
   }

@@ -23,9 +23,12 @@
 // there, only formatting and one write); handler calls under way are not.
 #pragma once
 
+#include <charconv>
 #include <cstdint>
 #include <sstream>
+#include <string>
 #include <string_view>
+#include <type_traits>
 
 // The SDK's LOG below replaces the logging library's macro of that name.
 #include <easylogging++.h>
@@ -78,21 +81,37 @@ class LogLine {
   LogLine(const LogLine&) = delete;
   LogLine& operator=(const LogLine&) = delete;
 
+  // Texts and integers are appended as they are; anything else as a stream prints it.
   template <class T>
   LogLine& operator<<(const T& value) {
-    if (toFile_) file_ << value;
-    if (toGame_) game_ << value;
+    if constexpr (std::is_same_v<T, char>) {
+      Append(std::string_view(&value, 1));
+    } else if constexpr (std::is_convertible_v<const T&, std::string_view>) {
+      Append(std::string_view(value));
+    } else if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
+      char digits[24];
+      Append(std::string_view(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits)));
+    } else {
+      std::ostringstream text;
+      text << value;
+      Append(text.str());
+    }
     return *this;
   }
   LogLine& operator<<(Secret secret);
   LogLine& operator<<(GbkText text);
 
  private:
+  void Append(std::string_view text) {
+    if (toFile_) file_ += text;
+    if (toGame_) game_ += text;
+  }
+
   LogLevel level_;
   bool toFile_;
   bool toGame_;
-  std::ostringstream file_;
-  std::ostringstream game_;
+  std::string file_;
+  std::string game_;
 };
 
 struct LogStatement {
