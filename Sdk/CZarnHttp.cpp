@@ -17,15 +17,15 @@ namespace {
 
 // Log labels, GBK (code page 936) bytes.
 // "请求地址：" (request address, full-width colon)
-constexpr const char* kLabelRequestUrl = "\xc7\xeb\xc7\xf3\xb5\xd8\xd6\xb7\xa3\xba";
+constexpr GbkText kLabelRequestUrl{"\xc7\xeb\xc7\xf3\xb5\xd8\xd6\xb7\xa3\xba"};
 // "请求数据：" (request data, full-width colon)
-constexpr const char* kLabelRequestData = "\xc7\xeb\xc7\xf3\xca\xfd\xbe\xdd\xa3\xba";
+constexpr GbkText kLabelRequestData{"\xc7\xeb\xc7\xf3\xca\xfd\xbe\xdd\xa3\xba"};
 // "请求地址:" (request address, ASCII colon)
-constexpr const char* kLabelReplyUrl = "\xc7\xeb\xc7\xf3\xb5\xd8\xd6\xb7:";
+constexpr GbkText kLabelReplyUrl{"\xc7\xeb\xc7\xf3\xb5\xd8\xd6\xb7:"};
 // "     响应:" (five spaces, then "response:")
-constexpr const char* kLabelReplyStatus = "     \xcf\xec\xd3\xa6:";
+constexpr GbkText kLabelReplyStatus{"     \xcf\xec\xd3\xa6:"};
 // "请求结果:" (request result)
-constexpr const char* kLabelReplyBody = "\xc7\xeb\xc7\xf3\xbd\xe1\xb9\xfb:";
+constexpr GbkText kLabelReplyBody{"\xc7\xeb\xc7\xf3\xbd\xe1\xb9\xfb:"};
 
 // The status text read as C's atoi reads it (leading blanks, optional sign, leading digits; 0
 // when none), without atoi's undefined result on overflow: out-of-range texts saturate, which
@@ -87,12 +87,14 @@ void CZarnHttp::PostCallback(const std::string& url, const std::string& data, Ht
     header = &defaultHeader;
   }
 
-  LOG(INFO) << "\n" << kLabelRequestUrl << url << "\n" << kLabelRequestData << data << "\n";
+  // Bodies carry the token, the Steam ticket or the app key: the game's log handler never sees them.
+  LOG(INFO) << "\n" << kLabelRequestUrl << url << "\n" << kLabelRequestData << Secret{data} << "\n";
 
   auto completion = [callback = std::move(callback), url](sion::AsyncResponse response) {
     const int status = HttpStatus(response.resp.statusCode);
-    const std::string logText = status == 200 ? kLabelReplyBody + response.resp.StrBody() : std::string();
-    LOG(INFO) << "\n" << kLabelReplyUrl << url << kLabelReplyStatus << status << "\n" << logText << "\n";
+    const std::string body = status == 200 ? response.resp.StrBody() : std::string();
+    LOG(INFO) << "\n" << kLabelReplyUrl << url << kLabelReplyStatus << status << "\n"
+              << GbkText{status == 200 ? kLabelReplyBody.bytes : ""} << Secret{body} << "\n";
     if (callback) callback(DecodeReply(response));
   };
   // The maker runs inside Submit on this thread, so borrowing `header` is safe.

@@ -16,9 +16,9 @@ using reply::Json;
 using zarnplatform::MutexLock;
 
 // "Not Found Product：" (full-width colon)
-constexpr const char kLogProductNotFound[] = "Not Found Product\xA3\xBA";
+constexpr GbkText kLogProductNotFound{"Not Found Product\xA3\xBA"};
 // "Not Found Steam Order：" (full-width colon)
-constexpr const char kLogSteamOrderNotFound[] = "Not Found Steam Order\xA3\xBA";
+constexpr GbkText kLogSteamOrderNotFound{"Not Found Steam Order\xA3\xBA"};
 constexpr const char kLogEarlyReportMatched[] = "Steam Report Kept For Order, Notify Now:";
 // Kept reports are bounded by age; this bound only guards memory against a flood of reports
 // for ids no order will ever have.

@@ -62,7 +62,7 @@ void CZarnTrack::Init() {
   std::string resolution = GetResolutionText();
   std::string tz = GetTimeZoneText();
   std::string os = GetOsVersion();
-  LOG(INFO) << "OS Version\xA3\xBA" << os;  // "OS Version：" (full-width colon)
+  LOG(INFO) << GbkText{"OS Version\xA3\xBA"} << os;  // "OS Version：" (full-width colon)
 
   MutexLock lock(mutex_);
   fields_.resolution = std::move(resolution);

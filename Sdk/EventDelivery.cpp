@@ -20,6 +20,9 @@ constexpr std::size_t kMaxOutboxFileBytes = 2 * EventDelivery::kMaxKeptBytes;
 // At the top the counter stays, as the state file's reader would leave it.
 int64_t Plus(int64_t value, int64_t more) { return value > INT64_MAX - more ? INT64_MAX : value + more; }
 
+// The delivery whose thread this is. The game's log handler runs there too, and may call Exit.
+thread_local const EventDelivery* deliveryOfThisThread = nullptr;
+
 }  // namespace
 
 EventDelivery::~EventDelivery() { Stop(); }
@@ -89,6 +92,28 @@ void EventDelivery::Enqueue(int64_t number, std::string document) {
 }
 
 void EventDelivery::Stop() {
+  {
+    MutexLock lock(mutex_);
+    const bool first = !stopping_;
+    stopping_ = true;
+    changed_.NotifyAll();
+    if (!started_) return;
+    if (deliveryOfThisThread == this) {
+      // Called on the delivery thread itself, which cannot wait for its own end: it writes the
+      // outbox when its pass is over.
+      writeAtThreadEnd_ = writeAtThreadEnd_ || first;
+      return;
+    }
+    changed_.Wait(lock, [this] {
+      mutex_.AssertHeld();
+      return !threadRunning_;
+    });
+    if (!first || writeAtThreadEnd_) return;
+  }
+  WriteAtStop();
+}
+
+void EventDelivery::WriteAtStop() {
   std::vector<std::shared_ptr<const std::string>> documents;
   std::size_t uncovered = 0;
   bool counterKnown = false;
@@ -96,14 +121,6 @@ void EventDelivery::Stop() {
   int64_t last = 0;
   {
     MutexLock lock(mutex_);
-    const bool wasRunning = started_ && !stopping_;
-    stopping_ = true;
-    changed_.NotifyAll();
-    if (!wasRunning) return;
-    changed_.Wait(lock, [this] {
-      mutex_.AssertHeld();
-      return !threadRunning_;
-    });
     if (renumberDue_) Renumber();
     counterKnown = counterKnown_;
     outboxKept = outboxKept_;
@@ -126,6 +143,7 @@ void EventDelivery::Stop() {
 }
 
 void EventDelivery::Run() {
+  deliveryOfThisThread = this;
   for (;;) {
     const Clock::time_point next = Pass();
     MutexLock lock(mutex_);
@@ -137,6 +155,12 @@ void EventDelivery::Run() {
     if (stopping_) break;
     wake_ = false;
   }
+  bool write = false;
+  {
+    MutexLock lock(mutex_);
+    write = writeAtThreadEnd_;
+  }
+  if (write) WriteAtStop();
   MutexLock lock(mutex_);
   threadRunning_ = false;
   // Under the lock: once it is released a waiting Stop may return and this object go away.

@@ -71,7 +71,9 @@ class EventDelivery {
   void Enqueue(int64_t number, std::string document) EXCLUDES(mutex_);
   // Ends the delivery thread and writes the exact last number and the outbox (every event not
   // answered whose number is reserved; the others are lost, logged). Call after the HTTP
-  // workers have stopped, so no completion runs any more.
+  // workers have stopped, so no completion runs any more. On the delivery thread itself (the
+  // game's log handler calling Exit there) it returns at once and the thread writes them as it
+  // ends.
   void Stop() EXCLUDES(mutex_);
 
  private:
@@ -105,6 +107,7 @@ class EventDelivery {
   void WriteOutbox(const std::vector<std::shared_ptr<const std::string>>& documents);
   std::vector<std::string> ReadOutbox(bool& unreadable);
   bool WriteEventOrder(int64_t value) EXCLUDES(mutex_);
+  void WriteAtStop() EXCLUDES(mutex_);
 
   ZarnConfigUtils& store_;
   ZarnApi& api_;
@@ -120,6 +123,7 @@ class EventDelivery {
   int64_t provisional_ GUARDED_BY(mutex_) = 0;    // provisional numbers handed out (-1, -2, ...)
   int64_t base_ GUARDED_BY(mutex_) = 0;           // the counter as read: provisional -k is base_ + k
   bool renumberDue_ GUARDED_BY(mutex_) = false;   // provisional events queued while the counter is known
+  bool writeAtThreadEnd_ GUARDED_BY(mutex_) = false;  // Stop was first called on the thread
   int64_t lastNumber_ GUARDED_BY(mutex_) = 0;  // the last number handed out
   int64_t reserved_ GUARDED_BY(mutex_) = 0;    // numbers up to this are in the state file
   Clock::time_point nextStateAttempt_ GUARDED_BY(mutex_);  // of the counter's read or a reservation

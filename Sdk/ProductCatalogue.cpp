@@ -15,7 +15,7 @@ using reply::Json;
 using zarnplatform::MutexLock;
 
 // "开始解析商品列表" (parsing the product list)
-constexpr const char kLogParsingProducts[] = "\xBF\xAA\xCA\xBC\xBD\xE2\xCE\xF6\xC9\xCC\xC6\xB7\xC1\xD0\xB1\xED";
+constexpr GbkText kLogParsingProducts{"\xBF\xAA\xCA\xBC\xBD\xE2\xCE\xF6\xC9\xCC\xC6\xB7\xC1\xD0\xB1\xED"};
 constexpr const char kSteamChannel[] = "STEAM";
 
 // The reply is read whole into a list of its own; the caller merges it only when this

@@ -48,7 +48,7 @@ std::optional<Json> ParseObject(std::string_view text) {
 }
 
 const Json& Member(const Json& object, const char* key) {
-  static const Json kNull;
+  static const Json& kNull = *new Json();  // never destroyed: replies may be read at process exit
   if (!object.is_object()) return kNull;
   const auto it = object.find(key);
   return it == object.end() ? kNull : *it;
@@ -67,7 +67,7 @@ const Json& ObjectOrNull(const Json& value) {
 }
 
 const Json& List(const Json& object, const char* key) {
-  static const Json kEmpty = Json::array();
+  static const Json& kEmpty = *new Json(Json::array());  // never destroyed, as kNull
   const Json& value = Member(object, key);
   if (value.is_null()) return kEmpty;
   if (!value.is_array()) ThrowWrongType(value, "array");

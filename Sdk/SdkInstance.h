@@ -12,7 +12,9 @@
 //   5. SessionState::mutex_, SteamSession::mutex_  (leaves)
 //   6. sion::WorkerPool::queueMutex  (taken by every post)
 //   and the logger's own lock, innermost of all.
-// No lock of the SDK is held while a game callback runs or while a request is on the network.
+// No lock of the SDK is held while a game callback or the game's log handler runs (a line logged
+// under a lock reaches the handler when the thread releases its last, see Sdk/ZarnLog.h) or
+// while a request is on the network.
 #pragma once
 
 #include <chrono>

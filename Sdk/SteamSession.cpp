@@ -15,28 +15,28 @@ using zarnplatform::MutexLock;
 
 // "Steam初始化失败，必须先运行 steam 客户端才能开始游戏." (Steam failed to start; the Steam client
 // must run before the game can start.)
-constexpr const char kLogSteamInitFailed[] =
+constexpr GbkText kLogSteamInitFailed{
     "Steam\xB3\xF5\xCA\xBC\xBB\xAF\xCA\xA7\xB0\xDC\xA3\xAC\xB1\xD8\xD0\xEB\xCF\xC8\xD4\xCB\xD0\xD0"
     " steam \xBF\xCD\xBB\xA7\xB6\xCB\xB2\xC5\xC4\xDC\xBF\xAA\xCA\xBC\xD3\xCE\xCF\xB7"
-    ".";
+    "."};
 // "Steam初始化成功，开启异步线程进行steam消息循环..." (Steam started; starting the callback loop thread.)
-constexpr const char kLogSteamInitOk[] =
+constexpr GbkText kLogSteamInitOk{
     "Steam\xB3\xF5\xCA\xBC\xBB\xAF\xB3\xC9\xB9\xA6\xA3\xAC\xBF\xAA\xC6\xF4\xD2\xEC\xB2\xBD\xCF\xDF\xB3\xCC\xBD\xF8\xD0\xD0"
     "steam\xCF\xFB\xCF\xA2\xD1\xAD\xBB\xB7"
-    "...";
+    "..."};
 // "Steam 消息循环 退出" (Steam callback loop ended.)
-constexpr const char kLogPumpEnded[] = "Steam \xCF\xFB\xCF\xA2\xD1\xAD\xBB\xB7 \xCD\xCB\xB3\xF6";
+constexpr GbkText kLogPumpEnded{"Steam \xCF\xFB\xCF\xA2\xD1\xAD\xBB\xB7 \xCD\xCB\xB3\xF6"};
 // " Tictket：" (label with a full-width colon)
-constexpr const char kLogTicketLabel[] = " Tictket\xA3\xBA";
+constexpr GbkText kLogTicketLabel{" Tictket\xA3\xBA"};
 // "ticket 已响应，状态：" (ticket answered, status:)
-constexpr const char kLogTicketAnswered[] = "ticket \xD2\xD1\xCF\xEC\xD3\xA6\xA3\xAC\xD7\xB4\xCC\xAC\xA3\xBA";
+constexpr GbkText kLogTicketAnswered{"ticket \xD2\xD1\xCF\xEC\xD3\xA6\xA3\xAC\xD7\xB4\xCC\xAC\xA3\xBA"};
 // "Ticket Response，Session:" (full-width comma)
-constexpr const char kLogTicketResponse[] = "Ticket Response\xA3\xAC" "Session:";
+constexpr GbkText kLogTicketResponse{"Ticket Response\xA3\xAC" "Session:"};
 // "Steam Pay Result Callback，AppID:" (full-width comma)
-constexpr const char kLogPayCallback[] = "Steam Pay Result Callback\xA3\xAC" "AppID:";
+constexpr GbkText kLogPayCallback{"Steam Pay Result Callback\xA3\xAC" "AppID:"};
 
-// The session whose ticket wait runs on this thread: a game callback made there may call Exit,
-// which must not wait for its own thread.
+// The session whose pump or ticket wait runs on this thread: game code run there (a callback,
+// the log handler) may call Exit, which must not wait for its own thread.
 thread_local const SteamSession* currentWaitSession = nullptr;
 
 }  // namespace
@@ -91,6 +91,7 @@ bool SteamSession::Launch(const char* what, std::function<void()> body) {
 }
 
 void SteamSession::TaskSteamCallback() {
+  currentWaitSession = this;
   while (!Exited() && port_.RunCallbacks(*this)) {
     // The period on the monotonic clock; Exit cuts it short.
     const auto deadline = std::chrono::steady_clock::now() + timings_.pumpPeriod;
@@ -121,7 +122,7 @@ void SteamSession::LoginSteam(uint64_t generation, const GameCallback& callback)
   std::string steamId = std::to_string(ticket->steamId);
   std::string ticketHex = HexLower(ticket->bytes);
   const uint32_t handle = ticket->handle;
-  LOG(INFO) << "loginSteam Session:" << handle << kLogTicketLabel << ticketHex;
+  LOG(INFO) << "loginSteam Session:" << handle << kLogTicketLabel << Secret{ticketHex};
   if (Launch("Login ticket wait", [this, steamId = std::move(steamId), handle, ticketHex = std::move(ticketHex),
                                    generation, callback] {
         TaskCheckSteamAuth(steamId, handle, ticketHex, generation, callback);
@@ -211,7 +212,6 @@ void SteamSession::Exit() {
     MutexLock lock(mutex_);
     changed_.NotifyAll();
   }
-  // The pump never runs game code, so waiting for it cannot wait on the caller.
   const int own = currentWaitSession == this ? 1 : 0;
   MutexLock lock(mutex_);
   changed_.Wait(lock, [this, own] {

@@ -72,7 +72,7 @@ std::string GetTimeZoneText() {
   const auto bias = zarnplatform::StandardBiasMinutes();
   if (!bias) return {};
   std::string text = FormatTimeZone(*bias);
-  LOG(INFO) << "TimeZone UTC\xa3\xba" << *bias;  // "TimeZone UTC：" with the full-width colon
+  LOG(INFO) << GbkText{"TimeZone UTC\xa3\xba"} << *bias;  // "TimeZone UTC：" with the full-width colon
   return text;
 }
 

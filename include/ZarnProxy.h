@@ -15,7 +15,8 @@
 // inline wrappers over the C interface (zarnsdk.h) instead of importing the C++ exports: then
 // no std::wstring, allocator or destructor crosses into the library, and a game built with
 // another compiler or standard library than the SDK's (MSVC against the mingw-built DLL, say)
-// can use the C++ interface safely.
+// can use the C++ interface safely. This mode also offers SetLogHandler, the C interface's log
+// handler (zarn_set_log_handler) for the engine's console.
 #pragma once
 
 #include <string>
@@ -129,7 +130,24 @@ inline void Trampoline(int32_t code, const char* msg, const char* data, void* us
 inline zarn_callback CallbackOf(ResultCallback callback) { return callback != nullptr ? &Trampoline : nullptr; }
 inline void* UserOf(ResultCallback callback) { return reinterpret_cast<void*>(callback); }
 
+typedef void (*LogCallback)(int level, std::wstring message);
+inline void LogTrampoline(int32_t level, const char* message, void* user) {
+  try {
+    reinterpret_cast<LogCallback>(user)(level, FromUtf8(message));
+  } catch (...) {
+    // An exception stops at the boundary it cannot cross.
+  }
+}
+
 }  // namespace detail
+
+// The SDK's log lines at `minLevel` (ZARN_LOG_DEBUG .. ZARN_LOG_ERROR) and above, one line
+// each, on the thread that logged; null removes the handler. See zarn_set_log_handler.
+using LogCallback = detail::LogCallback;
+inline void SetLogHandler(int minLevel, LogCallback handler) {
+  zarn_set_log_handler(minLevel, handler != nullptr ? &detail::LogTrampoline : nullptr,
+                       reinterpret_cast<void*>(handler));
+}
 
 inline void CallPay(std::wstring productId, std::wstring extInfo, ResultCallback callback) {
   const std::string product = detail::ToUtf8(productId);

@@ -72,6 +72,25 @@ ZARN_C_API void zarn_set_nick_name(const char* value, size_t value_len);
 ZARN_C_API void zarn_set_level(int32_t level);
 ZARN_C_API void zarn_exit(void);
 
+/* Log levels, least severe first. */
+#define ZARN_LOG_DEBUG 0
+#define ZARN_LOG_INFO 1
+#define ZARN_LOG_WARNING 2
+#define ZARN_LOG_ERROR 3
+
+/* One of the SDK's log lines. `message`: one line of UTF-8, the SDK's and valid only during the
+ * call; it never holds a session token, a Steam ticket or the app key. Called on the thread that
+ * logged (the game's or one of the SDK's), never while the SDK holds a lock of its own: it may
+ * call the SDK (what those calls log is not handed back to it). It should return quickly. */
+typedef void (*zarn_log_fn)(int32_t level, const char* message, void* user);
+
+/* Hands the SDK's log lines at `min_level` and above to `fn`, for the engine's console, whether
+ * or not the SDK's own log file (test devices only) is on. May be called at any time, before
+ * zarn_init included; NULL removes the handler. Called from outside a handler, it returns once
+ * every call of the previous handler on other threads has returned, so `user` may be freed then.
+ * The handler is not called any more once the process has begun to exit. */
+ZARN_C_API void zarn_set_log_handler(int32_t min_level, zarn_log_fn fn, void* user);
+
 #ifdef __cplusplus
 }
 #endif

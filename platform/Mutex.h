@@ -29,14 +29,38 @@
 
 namespace zarnplatform {
 
+// Per thread: how many Mutexes the thread holds, and one piece of work to run once it holds
+// none. Work that must never run under a lock of the SDK's (a call into the game) is deferred
+// this way by code that cannot know which locks its caller holds.
+namespace heldlocks {
+inline thread_local int count = 0;
+inline thread_local void (*afterLast)() = nullptr;
+}  // namespace heldlocks
+
+inline int LocksHeldByThisThread() { return heldlocks::count; }
+// `work` runs on this thread right after it releases its last Mutex (it holds at least one).
+// One function per thread: a second registration replaces the first, so `work` should drain
+// everything deferred so far.
+inline void RunAfterLastLockReleased(void (*work)()) { heldlocks::afterLast = work; }
+
 class CAPABILITY("mutex") Mutex {
  public:
   Mutex() = default;
   Mutex(const Mutex&) = delete;
   Mutex& operator=(const Mutex&) = delete;
 
-  void lock() ACQUIRE() { mutex_.lock(); }
-  void unlock() RELEASE() { mutex_.unlock(); }
+  void lock() ACQUIRE() {
+    mutex_.lock();
+    ++heldlocks::count;
+  }
+  void unlock() RELEASE() {
+    mutex_.unlock();
+    if (--heldlocks::count == 0 && heldlocks::afterLast != nullptr) {
+      void (*work)() = heldlocks::afterLast;
+      heldlocks::afterLast = nullptr;
+      work();
+    }
+  }
   // Tells the analysis that the caller holds the lock where it cannot see it (the predicate of
   // a condition wait runs with the lock held).
   void AssertHeld() const ASSERT_CAPABILITY(this) {}

@@ -1,7 +1,9 @@
 #include "proxy/ProcessSdk.h"
 
+#include <atomic>
 #include <cstdlib>
 
+#include "Sdk/ZarnLog.h"
 #include "platform/Platform.h"
 #include "transport/ProcessExit.h"
 
@@ -15,8 +17,15 @@ unsigned long creatorProcess = 0;
 // parent's files and connections: there the SDK stays inert.
 bool InForkedChild() { return creatorProcess != zarnplatform::CurrentProcessId(); }
 
+// Once: from the exit handler registered by PinProcessSdk, else from the unload. The logger goes
+// last, after the threads that could be stopped in time wrote their last lines; a game callback
+// still running on a worker then logs nothing when it returns.
 void StopForUnload() {
-  if (processSdk != nullptr && !InForkedChild()) processSdk->StopForUnload(sion::ProcessIsTerminating());
+  static std::atomic<bool> stopped{false};
+  if (InForkedChild() || stopped.exchange(true)) return;
+  const bool terminating = sion::ProcessIsTerminating();
+  if (processSdk != nullptr) processSdk->StopForUnload(terminating);
+  StopLoggingForExit(terminating);
 }
 
 // When the library is unloaded or the process exits, the workers are stopped with a bounded

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "Sdk/GameCallback.h"
+#include "Sdk/ZarnLog.h"
 #include "proxy/ProcessSdk.h"
 #include "proxy/StringConvert.h"
 #include "zarnsdk.h"
@@ -83,6 +84,11 @@ void zarn_set_level(int32_t level) {
 
 void zarn_exit(void) {
   WithSdk("zarn_exit", [](SdkInstance& sdk) { sdk.Core().Exit(); });
+}
+
+void zarn_set_log_handler(int32_t min_level, zarn_log_fn fn, void* user) {
+  if (ZarnSdk::ProcessSdkIsInert()) return;
+  ZarnSdk::Guarded("zarn_set_log_handler", [&] { ZarnSdk::SetLogHandler(min_level, fn, user); });
 }
 
 }  // extern "C"

@@ -1,14 +1,20 @@
 // The library's C interface (zarnsdk.h), as a game in C, C# or another engine's plugin layer
 // sees it: the functions resolved by their C names, texts as UTF-8 bytes with explicit lengths,
-// and the caller's user pointer handed back. The rest of a session is GameProcessTest.cpp's.
+// and the caller's user pointer handed back, and the log handler an engine's console uses. The
+// rest of a session is GameProcessTest.cpp's.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
 #include <cstdint>
+#include <filesystem>
+#include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "GameProcess.h"
 #include "Harness.h"
@@ -23,7 +29,7 @@ using boundary::Resolve;
 // The C functions, resolved by their names: zarn_ and the member's.
 #define ZARN_C_EXPORTS(X)                                                                          \
   X(version) X(init) X(login) X(logout) X(query_products) X(call_pay) X(is_pay_available) X(post_event) \
-  X(set_server_id) X(set_game_user_id) X(set_nick_name) X(set_level) X(exit)
+  X(set_server_id) X(set_game_user_id) X(set_nick_name) X(set_level) X(exit) X(set_log_handler)
 struct CApi {
 #define FIELD(name) decltype(&zarn_##name) name = nullptr;
   ZARN_C_EXPORTS(FIELD)
@@ -116,6 +122,116 @@ ZARN_CHILD_ROLE(CInterfaceSession) { return boundary::Play(PlayThroughTheCInterf
 TEST(CInterface, PlaysASessionFromStartUpToExit) {
   TempDir home;
   EXPECT_EQ(RunChild("CInterfaceSession", {{"ZARN_SDK_DATA_HOME", home.str()}}), 0);
+}
+
+// ---- the log handler. What it heard (level, or -1 with a user pointer not ours), never
+// destroyed: SDK threads may log at exit.
+struct Heard {
+  int32_t level;
+  std::string message;
+  std::thread::id thread;
+};
+std::mutex heardMutex;
+auto* const heard = new std::vector<Heard>();
+const CApi* api = nullptr;
+int handlerUser;
+std::thread::id gameThread;
+std::atomic<int32_t> handlerLevel{ZARN_LOG_DEBUG};
+
+std::vector<Heard> TakeHeard() {
+  std::lock_guard<std::mutex> lock(heardMutex);
+  return std::exchange(*heard, {});
+}
+
+// Records the line, then does what a careless engine might: calls the SDK (which takes its locks
+// and logs in turn), sets itself again, and throws.
+void HearCarelessly(int32_t level, const char* message, void* user) {
+  {
+    std::lock_guard<std::mutex> lock(heardMutex);
+    heard->push_back({user == &handlerUser ? level : -1, message, std::this_thread::get_id()});
+  }
+  api->is_pay_available();
+  api->set_level(1);
+  if (std::this_thread::get_id() == gameThread) api->set_log_handler(handlerLevel, HearCarelessly, &handlerUser);
+  throw std::runtime_error("from the log handler");
+}
+
+size_t CountOnThisThread(const std::vector<Heard>& lines, int32_t level, const std::string& message) {
+  size_t n = 0;
+  for (const Heard& h : lines) n += h.level == level && h.message == message && h.thread == gameThread;
+  return n;
+}
+
+void PlayWithALogHandler(Game& game) {
+  const CApi& c = game.sdk;
+  zarnmock::MockBackend& mock = *game.mock;
+  api = &c;
+  gameThread = std::this_thread::get_id();
+  c.set_log_handler(ZARN_LOG_DEBUG, HearCarelessly, &handlerUser);
+
+  // Before start-up the logger prints nothing; the handler hears the lines all the same.
+  testing::internal::CaptureStdout();
+  c.post_event("early", ZARN_NTS, "", 0, 1.0);
+  c.logout();
+  const std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(printed.find("Post Event Before Init"), std::string::npos) << printed;
+  EXPECT_EQ(printed.find("Logout Success."), std::string::npos) << printed;
+  const std::vector<Heard> early = TakeHeard();
+  EXPECT_EQ(CountOnThisThread(early, ZARN_LOG_ERROR, "Post Event Before Init:early"), 1u);
+  EXPECT_EQ(CountOnThisThread(early, ZARN_LOG_INFO, "Logout Success."), 1u);
+
+  // A session with a purchase: the handler throws and calls the SDK on every line, some of them
+  // logged under the SDK's locks (Steam's reports), and nothing suffers.
+  c.init("1001", ZARN_NTS, "zarn-demo-key", ZARN_NTS, Record, At(1));
+  ASSERT_EQ(Single(1, true).code, ZARN_OK);
+  c.login(Record, At(2));
+  ASSERT_EQ(Single(2, true).code, ZARN_OK);
+  c.call_pay("gem_pack_large", ZARN_NTS, "", 0, Record, At(3));
+  ASSERT_EQ(Single(3, true).code, ZARN_OK);
+  const zarnmock::RecordedRequest login = mock.Requests(paths::kLogin).at(0);
+  const std::string secrets[] = {nlohmann::json::parse(login.replyBody).at("token"), login.Param("accessToken"),
+                                 "zarn-demo-key"};
+  bool fromSdkThreads = false, requestLine = false;
+  for (const Heard& h : TakeHeard()) {
+    EXPECT_GE(h.level, ZARN_LOG_DEBUG) << h.message;
+    EXPECT_EQ(h.message.find_first_of("\r\n"), std::string::npos) << h.message;
+    EXPECT_NE(h.message, "Set Game User Info, SetLevel:1") << "the handler heard its own call";
+    for (const std::string& secret : secrets) EXPECT_EQ(h.message.find(secret), std::string::npos) << h.message;
+    fromSdkThreads |= h.thread != gameThread;
+    // "请求地址：" (request address), converted from the SDK's GBK text.
+    requestLine |= h.message.rfind("\xE8\xAF\xB7\xE6\xB1\x82\xE5\x9C\xB0\xE5\x9D\x80\xEF\xBC\x9A" + mock.Origin(), 0) == 0;
+  }
+  EXPECT_TRUE(fromSdkThreads);
+  EXPECT_TRUE(requestLine);
+  EXPECT_FALSE(std::filesystem::exists(game.home / "zarnlog.log")) << "not a test device: no file log";
+
+  // One line of each level, heard from the level asked for up; after removal, none.
+  struct Case {
+    int32_t minLevel;  // -1: no handler
+    size_t info, warning, error;
+  };
+  for (const Case& k : {Case{ZARN_LOG_DEBUG, 1, 1, 1}, Case{ZARN_LOG_INFO, 1, 1, 1}, Case{ZARN_LOG_WARNING, 0, 1, 1},
+                        Case{ZARN_LOG_ERROR, 0, 0, 1}, Case{-1, 0, 0, 0}}) {
+    handlerLevel = k.minLevel;
+    c.set_log_handler(k.minLevel, k.minLevel < 0 ? nullptr : HearCarelessly, &handlerUser);
+    TakeHeard();
+    c.set_level(5);
+    c.call_pay("no_such", ZARN_NTS, "", 0, nullptr, nullptr);
+    c.post_event("bad name", ZARN_NTS, "", 0, 0.0);
+    const std::vector<Heard> lines = TakeHeard();
+    EXPECT_EQ(CountOnThisThread(lines, ZARN_LOG_INFO, "Set Game User Info, SetLevel:5"), k.info) << k.minLevel;
+    EXPECT_EQ(CountOnThisThread(lines, ZARN_LOG_WARNING, "Not Found Product\xEF\xBC\x9Ano_such"), k.warning);
+    EXPECT_EQ(CountOnThisThread(lines, ZARN_LOG_ERROR, "Post Event Name Error:bad name"), k.error) << k.minLevel;
+  }
+  c.exit();
+  EXPECT_TRUE(TakeHeard().empty());
+}
+
+ZARN_CHILD_ROLE(LogHandlerSession) { return boundary::Play(PlayWithALogHandler); }
+
+TEST(CInterface, LogHandlerHearsTheLevelsAskedForWithoutSecretsAndSurvivesACarelessHandler) {
+  TempDir home;
+  EXPECT_EQ(RunChild("LogHandlerSession", {{"ZARN_SDK_DATA_HOME", home.str()}}), 0);
 }
 
 }  // namespace

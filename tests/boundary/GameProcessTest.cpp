@@ -5,8 +5,11 @@
 // verdict.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -20,6 +23,7 @@
 #include "GameProcess.h"
 #include "Harness.h"
 #include "ZarnProxy.h"
+#include "zarnsdk.h"
 
 namespace zarntest {
 namespace {
@@ -180,19 +184,71 @@ ZARN_CHILD_ROLE(UnloadsTheLibrary) {
 
 ZARN_CHILD_ROLE(GameSession) { return boundary::Play(PlayGameSession); }
 
+// A game whose main returns (without Exit) while its payment callback still runs on an SDK
+// worker and two of its threads keep calling the SDK. Each step waits for a condition, with a
+// deadline: a process that ends on its own never hangs the test.
+std::atomic<bool> mainReturned{false}, inCallback{false}, staticsGone{false}, lingered{false};
+const Exports* lateApi = nullptr;
+bool Await(const std::atomic<bool>& flag) { return WaitUntil([&flag] { return flag.load(); }, 60s); }
+
+// Built before the library is loaded, so destroyed after the library's static objects: then the
+// callback goes on calling the SDK, and returns into it.
+struct DestroyedLast {
+  ~DestroyedLast() {
+    if (!mainReturned) return;
+    staticsGone = true;
+    Await(lingered);
+  }
+} destroyedLast;
+
+void LingerInCallback(int, std::wstring, std::wstring) {
+  inCallback = true;
+  Await(staticsGone);
+  for (int i = 0; i < 50; ++i) lateApi->SetLevel(i), lateApi->PostEvent(L"late", L"", i);
+  lingered = true;
+}
+
+ZARN_CHILD_ROLE(EndsWhileTheSdkWorks) {
+  auto* game = new boundary::Game<Exports>();  // never destroyed: the game never calls Exit
+  lateApi = &game->sdk;
+  game->mock->SetIsTestDevice(1);  // the file log, and a log handler, take every line
+  // A test device's log lines also go to standard output, thousands of them here.
+  if (std::freopen((game->home / "stdout.log").string().c_str(), "w", stdout) == nullptr) return 1;
+  decltype(&zarn_set_log_handler) setHandler = nullptr;
+  Resolve(os::OpenLibrary(ZARN_SDK_LIBRARY_FILE), "zarn_set_log_handler", setHandler);
+  setHandler(ZARN_LOG_DEBUG, [](int32_t, const char*, void*) {}, nullptr);
+  // Each step's own exit status, should it fail.
+  game->sdk.Init(L"1001", L"zarn-demo-key", Slot<1>::fn);
+  if (Slot<1>::log().Single(60s).code != 200) return 2;
+  game->sdk.Login(Slot<2>::fn);
+  if (Slot<2>::log().Single(60s).code != 200) return 3;
+  game->sdk.CallPay(L"gem_pack_small", L"", LingerInCallback);
+  if (!Await(inCallback)) return 4;
+  game->mock->Stop();
+  for (int t = 0; t < 2; ++t) {
+    std::thread([] {
+      for (int i = 0;; ++i) lateApi->SetLevel(i), lateApi->SetNickName(L"n" + std::to_wstring(i));
+    }).detach();
+  }
+  mainReturned = true;
+  return 0;
+}
+
+// The sanitizers' exit work that is not the SDK's: the leak checker's scan (which would wait for
+// allocator locks the threads of a forked child's parent held, or report what a game that never
+// calls Exit keeps) and the thread sanitizer's one-second sleep.
+std::map<std::string, std::string> WithoutSanitizersExitWork(std::map<std::string, std::string> env) {
+  for (const auto& [name, option] : {std::pair{"ASAN_OPTIONS", "detect_leaks=0"}, std::pair{"TSAN_OPTIONS", "atexit_sleep_ms=0"}}) {
+    const std::string options = os::GetEnv(name).value_or("");
+    env[name] = options + (options.empty() ? "" : ":") + option;
+  }
+  return env;
+}
+
 TEST(GameProcess, PlaysASessionFromStartUpToExit) {
   TempDir home;
-  // The session forks, and its forked child's exit is timed. Sanitizers add their own exit
-  // work there: the leak checker's scan would wait for allocator locks the parent's threads held
-  // at the fork, and the thread sanitizer sleeps a second. Neither is the SDK's.
-  const auto adding = [](const char* name, const char* option) {
-    const std::string options = os::GetEnv(name).value_or("");
-    return std::pair<const std::string, std::string>(name, options + (options.empty() ? "" : ":") + option);
-  };
-  EXPECT_EQ(RunChild("GameSession", {{"ZARN_SDK_DATA_HOME", home.str()},
-                                     adding("ASAN_OPTIONS", "detect_leaks=0"),
-                                     adding("TSAN_OPTIONS", "atexit_sleep_ms=0")}),
-            0);
+  // The session forks, and its forked child's exit is timed.
+  EXPECT_EQ(RunChild("GameSession", WithoutSanitizersExitWork({{"ZARN_SDK_DATA_HOME", home.str()}})), 0);
 }
 
 // Killed while the server fails, once the outbox it keeps while it runs holds its events: the
@@ -250,6 +306,21 @@ TEST(GameProcess, UnloadingTheLibraryInAnyOrderLeavesTheGameRunning) {
     }
   }
   for (const auto& [order, game] : games) EXPECT_EQ(os::WaitForExit(game, std::chrono::seconds(60)), 0) << order;
+}
+
+TEST(GameProcess, EndingWhileACallbackRunsAndGameThreadsCallTheSdkIsClean) {
+  for (int batch = 0; batch < 4; ++batch) {  // 20 games, five at a time
+    std::vector<std::unique_ptr<TempDir>> homes;
+    std::vector<os::Process> games;
+    for (int run = 0; run < 5; ++run) {
+      homes.push_back(std::make_unique<TempDir>());
+      games.push_back(os::StartProcess(os::ExecutablePath(), {"--zarn-child=EndsWhileTheSdkWorks"},
+                                       WithoutSanitizersExitWork({{"ZARN_SDK_DATA_HOME", homes.back()->str()}})));
+    }
+    for (size_t run = 0; run < games.size(); ++run) {
+      EXPECT_EQ(os::WaitForExit(games[run], 180s), 0) << "batch " << batch << ", run " << run;
+    }
+  }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Compiles the C# binding and its sample with mcs and runs them with mono against the shared
-# library and the mock backend: Init, Login and QueryProducts must each answer 200, and every
-# request must pass the backend's checks.
+# library and the mock backend: Init, Login and QueryProducts must each answer 200, every
+# request must pass the backend's checks, and the log handler must see the SDK's lines without the
+# app key.
 # Usage: CSharpBindingTest.sh MCS MONO MOCK_BACKEND LIBRARY_DIR SOURCE_DIR WORK_DIR
 set -euo pipefail
 mcs=$1 mono=$2 mock=$3 library_dir=$4 source_dir=$5 work=$6
@@ -38,6 +39,8 @@ grep -q '^Init: code 200,' "$work/output.log" || fail "Init did not answer 200"
 grep -q '^Login: code 200,' "$work/output.log" || fail "Login did not answer 200"
 grep -q '^QueryProducts: code 200, .*"productId" *: *"gem_pack_small"' "$work/output.log" ||
   fail "QueryProducts did not answer 200 with the catalogue"
+grep -q '^log 1: Init AppId:1001,ClientId:' "$work/output.log" || fail "no start-up line through the log handler"
+if grep '^log .*zarn-demo-key' "$work/output.log"; then fail "the app key reached the log handler"; fi
 [[ -s $work/requests.jsonl ]] || fail "the backend received nothing"
 if grep -v '"ok" *: *true' "$work/requests.jsonl"; then fail "the backend refused the requests above"; fi
 echo "C# binding: Init, Login and QueryProducts answered 200 through mono"

@@ -1,5 +1,5 @@
 // A game's first steps through the C# binding: Init, Login, QueryProducts and Exit, each answer
-// printed. Exit status 0 when each call answered 200 within 30 s. The SDK reads its server and
+// printed, and the SDK's log lines from INFO up as "log LEVEL: message". Exit status 0 when each call answered 200 within 30 s. The SDK reads its server and
 // Steam settings from the environment (ZARN_SDK_API_ORIGIN, SSL_CERT_FILE, ...).
 using System;
 using System.Threading;
@@ -38,10 +38,12 @@ namespace Zarn
         private static int Main()
         {
             Console.WriteLine("zarn-csharp-sample: SDK " + ZarnSdk.Version);
+            ZarnSdk.SetLogHandler(ZarnSdk.LogInfo, (level, message) => Console.WriteLine("log " + level + ": " + message));
             bool ok = Ask("Init", cb => ZarnSdk.Init("1001", "zarn-demo-key", cb))
                    && Ask("Login", cb => ZarnSdk.Login(cb))
                    && Ask("QueryProducts", cb => ZarnSdk.QueryProducts(cb));
             ZarnSdk.Exit();
+            ZarnSdk.SetLogHandler(ZarnSdk.LogInfo, null);
             Console.WriteLine(ok ? "zarn-csharp-sample: every call answered 200" : "zarn-csharp-sample: a call failed");
             return ok ? 0 : 1;
         }

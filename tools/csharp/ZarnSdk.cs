@@ -1,5 +1,5 @@
 // The Zarn SDK's C interface (include/zarnsdk.h) for C#, through P/Invoke: the same twelve
-// operations, with C# strings in and out. The runtime finds zarnsdk64_mt.dll on Windows and
+// operations and the log handler, with C# strings in and out. The runtime finds zarnsdk64_mt.dll on Windows and
 // libzarnsdk64_mt.so on Linux (mono and .NET map the name); keep it beside steam_api64.
 using System;
 using System.Runtime.InteropServices;
@@ -15,6 +15,12 @@ namespace Zarn
         public const int NotLogin = -405;
         public const int HttpFailure = -502;
 
+        // Log levels, least severe first.
+        public const int LogDebug = 0;
+        public const int LogInfo = 1;
+        public const int LogWarning = 2;
+        public const int LogError = 3;
+
         // The answer to one call: at most once, on the calling thread (immediate refusals) or on
         // one of the SDK's threads. It must not throw; an exception is reported and dropped,
         // since it cannot travel through the SDK's native frames.
@@ -26,6 +32,16 @@ namespace Zarn
         // One delegate serves every call. Held in a static field: the native thunk the SDK calls
         // lives only as long as its delegate, and the SDK may answer long after the call returned.
         private static readonly NativeCallback Answer = OnAnswer;
+
+        // One of the SDK's log lines, on the thread that logged (often one of the SDK's, not the
+        // engine's main thread). It must not throw; an exception is reported and dropped.
+        public delegate void LogHandler(int level, string message);
+
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+        private delegate void NativeLogHandler(int level, IntPtr message, IntPtr user);
+
+        private static readonly NativeLogHandler LogThunk = OnLog;
+        private static volatile LogHandler logHandler;
 
         private static class Native
         {
@@ -59,6 +75,8 @@ namespace Zarn
             public static extern void zarn_set_level(int level);
             [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
             public static extern void zarn_exit();
+            [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+            public static extern void zarn_set_log_handler(int minLevel, NativeLogHandler handler, IntPtr user);
         }
 
         public static string Version { get { return FromUtf8(Native.zarn_version()); } }
@@ -92,6 +110,23 @@ namespace Zarn
         public static void SetLevel(int level) { Native.zarn_set_level(level); }
         public static void Exit() { Native.zarn_exit(); }
 
+        // The SDK's log lines at minLevel and above (one line each, never a token, ticket or app
+        // key), for the engine's console; null removes the handler. Any time, before Init too.
+        public static void SetLogHandler(int minLevel, LogHandler handler)
+        {
+            if (handler != null)
+            {
+                logHandler = handler;
+                Native.zarn_set_log_handler(minLevel, LogThunk, IntPtr.Zero);
+            }
+            else
+            {
+                // Returns once calls under way on other threads have ended.
+                Native.zarn_set_log_handler(minLevel, null, IntPtr.Zero);
+                logHandler = null;
+            }
+        }
+
         // Explicit lengths carry any character, U+0000 included; a lone surrogate becomes U+FFFD.
         private static byte[] Utf8(string text) { return Encoding.UTF8.GetBytes(text ?? string.Empty); }
         private static UIntPtr Length(byte[] bytes) { return new UIntPtr((uint)bytes.Length); }
@@ -117,6 +152,20 @@ namespace Zarn
             catch (Exception error)
             {
                 Console.Error.WriteLine("ZarnSdk: a result callback threw: " + error);
+            }
+        }
+
+        private static void OnLog(int level, IntPtr message, IntPtr user)
+        {
+            LogHandler handler = logHandler;
+            if (handler == null) return;
+            try
+            {
+                handler(level, FromUtf8(message));
+            }
+            catch (Exception error)
+            {
+                Console.Error.WriteLine("ZarnSdk: the log handler threw: " + error);
             }
         }
 

@@ -1,6 +1,7 @@
 /* zarn-sample-game-c: zarn-sample-game's walk through the SDK, in C99 against the C interface
  * (zarnsdk.h) alone, with the same step report and SUMMARY line. Every answer comes through one
- * callback that finds its call through the user pointer; the main thread waits with a deadline. */
+ * callback that finds its call through the user pointer; the main thread waits with a deadline.
+ * The SDK's warnings and errors come through its log handler, as an engine's console gets them. */
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -56,6 +57,13 @@ static void on_answer(int32_t code, const char* msg, const char* data, void* use
   sync_unlock();
   free(msg_copy);
   free(data_copy);
+}
+
+/* On whatever thread logged; the message is the SDK's only during this call. */
+static void on_sdk_log(int32_t level, const char* message, void* user) {
+  (void)user;
+  printf(INDENT "SDK %s: %s\n", level >= ZARN_LOG_ERROR ? "error" : "warning", message);
+  fflush(stdout);
 }
 
 static void header(const char* title) { printf("\n[%2d/%d] %s\n", ++started, STEPS, title); }
@@ -280,6 +288,7 @@ int main(int argc, char** argv) {
     return parsed == 1 ? 0 : 2;
   }
   sync_setup();
+  zarn_set_log_handler(ZARN_LOG_WARNING, on_sdk_log, NULL);
   printf("zarn-sample-game-c: SDK %s, app id \"%s\", %s, %g s per step\n", zarn_version(), app_id,
          decline ? "expecting the purchase to be declined" : "expecting the purchase to go through", timeout_s);
 
@@ -342,6 +351,7 @@ int main(int argc, char** argv) {
     for (i = 0; i < sizeof later / sizeof later[0]; ++i) skip(later[i], "Init did not succeed");
   }
   const int exit_returned_in_time = exit_sdk();
+  if (exit_returned_in_time) zarn_set_log_handler(ZARN_LOG_WARNING, NULL, NULL);
 
   printf("\nSUMMARY: %d/%d steps passed", passed, STEPS);
   if (failed > 0 || skipped > 0) printf(" (%d failed, %d skipped)", failed, skipped);

@@ -1,0 +1,21 @@
+# An MSVC-style import library for the C interface of a built zarnsdk64_mt.dll, as a developer
+# without the SDK's own .lib would make one: the zarn_* names of the DLL's export table, in a .def
+# file, through llvm-dlltool. Inputs: DLL, OBJDUMP, DLLTOOL, DEF (written), LIB (written).
+cmake_minimum_required(VERSION 3.25)
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cannot read the export table of ${DLL}")
+endif()
+string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n([^\n]+\n)*" table "${dump}")
+string(REGEX MATCHALL "\\] zarn_[a-z_]+" names "${table}")
+list(TRANSFORM names REPLACE "^\\] " "  ")
+if(NOT names)
+  message(FATAL_ERROR "${DLL} exports no zarn_* function")
+endif()
+get_filename_component(module "${DLL}" NAME)
+string(REPLACE ";" "\n" exports "${names}")
+file(WRITE "${DEF}" "LIBRARY ${module}\nEXPORTS\n${exports}\n")
+execute_process(COMMAND ${DLLTOOL} -m i386:x86-64 -d ${DEF} -l ${LIB} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${DLLTOOL} failed on ${DEF}")
+endif()
