@@ -1,5 +1,6 @@
 #include "Sdk/CZarnHttp.h"
 
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <exception>
@@ -8,6 +9,7 @@
 
 #include "Sdk/ReplyReader.h"
 #include "Sdk/ResultCodes.h"
+#include "Sdk/RetryAfter.h"
 #include "Sdk/ZarnLog.h"
 #include "proxy/StringConvert.h"
 #include "transport/Request.h"
@@ -54,6 +56,10 @@ HttpResp DecodeReply(const sion::AsyncResponse& response) {
   const std::string& statusText = response.resp.statusCode;
   out.httpStatus = HttpStatus(statusText);
   if (out.httpStatus != 200) {
+    if (out.httpStatus == 429 || out.httpStatus == 503) {
+      const std::string field = response.resp.header.Get("retry-after");
+      if (!field.empty()) out.retryAfter = ParseRetryAfter(field, std::chrono::system_clock::now());
+    }
     out.code = results::kHttpFailureCode;
     out.msg = HttpFailureMessage(statusText, response.err);
     return out;

@@ -245,7 +245,7 @@ void CZarnPay::SendPayResult(PayResultSend send) {
   params.trxToken = "";
   params.channelProductId = order.product.channelProductId;
   std::optional<std::chrono::steady_clock::time_point> notBefore;
-  if (send.attempt > 0) notBefore = std::chrono::steady_clock::now() + firstRetryDelay_ * (1 << (send.attempt - 1));
+  if (send.attempt > 0) notBefore = std::chrono::steady_clock::now() + send.wait;
   api_.PostPayResult(
       params, [this, send = std::move(send)](HttpResp reply) mutable { HandlePayResultReply(reply, std::move(send)); },
       notBefore);
@@ -253,9 +253,15 @@ void CZarnPay::SendPayResult(PayResultSend send) {
 
 void CZarnPay::HandlePayResultReply(const HttpResp& reply, PayResultSend send) {
   // No reply, or the server failed: the player may have paid, so the server must hear of it.
-  const bool serverMissedIt =
-      reply.code == results::kHttpFailureCode && (reply.httpStatus == 0 || reply.httpStatus >= 500);
+  const bool serverMissedIt = reply.code == results::kHttpFailureCode &&
+                              (reply.httpStatus == 0 || reply.httpStatus >= 500 || reply.httpStatus == 429);
   if (serverMissedIt && send.attempt + 1 < kPayResultAttempts) {
+    if (reply.retryAfter) {
+      send.wait = std::min<std::chrono::milliseconds>(*reply.retryAfter, kLongestRetryAfter);
+    } else {
+      MutexLock lock(mutex_);
+      send.wait = FullJitter(firstRetryDelay_ * (1 << send.attempt), random_);
+    }
     ++send.attempt;
     LOG(WARNING) << "Notify Pay Result Failed, Try " << send.attempt + 1 << ":" << send.steamOrderId << ","
                  << WideToUtf8(reply.msg);

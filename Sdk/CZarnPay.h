@@ -17,9 +17,11 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <random>
 #include <string>
 #include <unordered_map>
 
+#include "Sdk/Backoff.h"
 #include "Sdk/CZarnTrack.h"
 #include "Sdk/GameCallback.h"
 #include "Sdk/HttpResp.h"
@@ -47,8 +49,8 @@ struct OrderInfo {
 
 class CZarnPay {
  public:
-  // `firstRetryDelay`: the wait before the payment result is sent again; it doubles with each
-  // further attempt.
+  // `firstRetryDelay`: the cap of the wait before the payment result is sent again; it doubles
+  // with each further attempt.
   CZarnPay(ZarnApi& api, const SessionState& session, const CZarnTrack& track,
            std::chrono::milliseconds firstRetryDelay = kFirstRetryDelay)
       : api_(api), session_(session), track_(track), catalogue_(api), firstRetryDelay_(firstRetryDelay) {}
@@ -73,10 +75,13 @@ class CZarnPay {
   void PayResult(uint32_t appId, const std::string& authorized, const std::string& steamOrderId) EXCLUDES(mutex_);
 
   static constexpr std::chrono::minutes kEarlyReportLifetime{5};
-  // The payment result is sent this often at most when the server cannot be reached or fails
-  // (5xx), with a back-off doubling from the first retry's delay: 2 + 4 + 8 s by default.
+  // The payment result is sent this often at most when the server cannot be reached, fails
+  // (5xx) or asks to slow down (429). Each wait is drawn with full jitter under a cap doubling
+  // from the first retry's delay (up to 2, 4 and 8 s by default), or is the one the server asks
+  // for (Retry-After) up to kLongestRetryAfter: the player waits for the purchase's result.
   static constexpr int kPayResultAttempts = 4;
   static constexpr std::chrono::milliseconds kFirstRetryDelay{2000};
+  static constexpr std::chrono::seconds kLongestRetryAfter{60};
 
  private:
   enum class OrderStage {
@@ -103,6 +108,7 @@ class CZarnPay {
     uint64_t serial = 0;
     bool toGame = true;
     int attempt = 0;
+    std::chrono::milliseconds wait{0};  // before this sending
   };
 
   void ContinueOrder(const std::string& productId, const std::string& extInfo, const PlayerState& buyer,
@@ -131,6 +137,7 @@ class CZarnPay {
   std::unordered_map<std::string, OrderEntry> orders_ GUARDED_BY(mutex_);  // by Steam order id
   uint64_t nextSerial_ GUARDED_BY(mutex_) = 0;
   int ordersInFlight_ GUARDED_BY(mutex_) = 0;
+  std::mt19937_64 random_ GUARDED_BY(mutex_){ProcessRandomSeed()};  // the resend waits' jitter
   // Steam reports that found no order while a creation was pending, by Steam order id.
   std::unordered_map<std::string, KeptReport> earlyReports_ GUARDED_BY(mutex_);
 };

@@ -203,7 +203,7 @@ void EventDelivery::Renumber() {
 
 void EventDelivery::DelayStateAttempt() {
   const auto doubled = timings_.stateRetry * (int64_t{1} << stateFailures_);
-  nextStateAttempt_ = Clock::now() + std::min<std::chrono::milliseconds>(timings_.longestRetry, doubled);
+  nextStateAttempt_ = Clock::now() + std::min<std::chrono::milliseconds>(timings_.longestStateRetry, doubled);
   stateFailures_ = std::min(stateFailures_ + 1, 20);
 }
 
@@ -264,17 +264,18 @@ EventDelivery::Clock::time_point EventDelivery::Pass() {
     MutexLock lock(mutex_);
     if (renumberDue_) Renumber();
     for (Event& event : events_) {
-      if (inFlight_ >= kMaxInFlight) break;
       if (event.state == State::InFlight) continue;
-      if (event.state == State::Waiting && event.due > now) {
-        next = std::min(next, event.due);
-        continue;
-      }
       // Nothing leaves the process with a number the state file does not cover yet.
       if (!Covered(event)) {
         next = std::min(next, nextStateAttempt_);
         continue;
       }
+      const Clock::time_point start = gate_.NextStart(now, inFlight_);
+      if (start > now) {
+        next = std::min(next, start);
+        break;
+      }
+      gate_.Started(now);
       event.state = State::InFlight;
       ++inFlight_;
       toSend.emplace_back(event.serial, event.document);
@@ -302,29 +303,43 @@ void EventDelivery::Send(uint64_t serial, const std::string& document) {
 }
 
 void EventDelivery::HandleReply(uint64_t serial, const HttpResp& reply) {
-  // Any reply but a server failure is an answer: the server has the event, or never will.
-  const bool answered = reply.httpStatus != 0 && reply.httpStatus < 500;
+  // Any reply but a server failure (or its plea to slow down) is an answer: the server has the
+  // event, or never will.
+  const bool failed = reply.httpStatus == 0 || reply.httpStatus >= 500 || reply.httpStatus == 429;
+  bool paused = false;
+  bool resumed = false;
+  Clock::duration wait{};
   {
     MutexLock lock(mutex_);
     const auto it = Find(serial);
     if (it != events_.end() && it->state == State::InFlight) {
       --inFlight_;
-      if (answered) {
+      if (failed) {
+        it->state = State::Queued;
+      } else {
         keptBytes_ -= it->document->size();
         events_.erase(it);
         outboxDirty_ = true;
-      } else {
-        it->state = State::Waiting;
-        const auto delay = std::min<std::chrono::milliseconds>(
-            timings_.longestRetry, timings_.firstRetry * (int64_t{1} << std::min(it->failures, 20)));
-        ++it->failures;
-        it->due = Clock::now() + delay;
       }
+    }
+    if (failed) {
+      const Clock::time_point now = Clock::now();
+      if (const auto until = gate_.Failed(now, reply.retryAfter)) {
+        paused = true;
+        wait = *until - now;
+      }
+    } else {
+      resumed = gate_.Answered();
     }
     wake_ = true;
     changed_.NotifyAll();
   }
-  if (answered && reply.httpStatus >= 400) LOG(WARNING) << "Event Refused By Server, Dropped:" << reply.httpStatus;
+  if (paused) {
+    LOG(WARNING) << "Event Delivery Paused, Server Failed:" << reply.httpStatus << ", Probe In Ms:"
+                 << std::chrono::duration_cast<std::chrono::milliseconds>(wait).count();
+  }
+  if (resumed) LOG(INFO) << "Event Delivery Resumed.";
+  if (!failed && reply.httpStatus >= 400) LOG(WARNING) << "Event Refused By Server, Dropped:" << reply.httpStatus;
 }
 
 std::deque<EventDelivery::Event>::iterator EventDelivery::Find(uint64_t serial) {

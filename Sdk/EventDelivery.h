@@ -10,9 +10,11 @@
 // reservation cannot be written, numbered events wait too. The delivery thread tries both again
 // after `stateRetry`, doubling up to `longestRetry`. Waiting events are kept in memory only: an outbox written with them would
 // let a later run send numbers it hands out again. Every event not yet answered by the server
-// that carries a reserved number (queued, in flight, or failed with no reply or a 5xx) is kept
+// that carries a reserved number (queued, in flight, or failed with no reply, a 5xx or a 429) is kept
 // in a per-game outbox file, rewritten at most once a flush interval and at Stop; the next
-// start sends its events before new ones. Delivery is at least once: an event in flight at Stop
+// start sends its events before new ones. What may be sent when is DeliveryGate's: a failure
+// pauses every event, not the one that failed, and the oldest goes first as the probe. Delivery
+// is at least once: an event in flight at Stop
 // or a crash may arrive twice, with the same number.
 //
 // Threads: NextNumber and Enqueue on any thread (never blocking on disk or network); Start and
@@ -28,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "Sdk/DeliveryGate.h"
 #include "Sdk/HttpResp.h"
 #include "Sdk/ZarnApi.h"
 #include "Sdk/ZarnConfigUtils.h"
@@ -38,9 +41,9 @@ namespace ZarnSdk {
 
 struct EventDeliveryTimings {
   std::chrono::milliseconds flushInterval{1000};  // how stale the outbox file may get
-  std::chrono::milliseconds firstRetry{2000};     // doubling for each failure of an event
-  std::chrono::milliseconds longestRetry{5 * 60 * 1000};
   std::chrono::milliseconds stateRetry{2000};     // reading the counter, writing a reservation: doubling
+  std::chrono::milliseconds longestStateRetry{5 * 60 * 1000};
+  DeliveryPacing pacing;                          // sending, and waiting for a failing server
 };
 
 class EventDelivery {
@@ -48,10 +51,10 @@ class EventDelivery {
   static constexpr int64_t kReservedBlock = 1000;
   static constexpr std::size_t kMaxKeptEvents = 10000;
   static constexpr std::size_t kMaxKeptBytes = 4u << 20;
-  static constexpr int kMaxInFlight = 32;
 
   EventDelivery(ZarnConfigUtils& store, ZarnApi& api, sion::ThreadLauncher launcher, EventDeliveryTimings timings)
-      : store_(store), api_(api), launcher_(std::move(launcher)), timings_(timings) {}
+      : store_(store), api_(api), launcher_(std::move(launcher)), timings_(timings),
+        gate_(timings.pacing, std::chrono::steady_clock::now()) {}
   ~EventDelivery();
   EventDelivery(const EventDelivery&) = delete;
   EventDelivery& operator=(const EventDelivery&) = delete;
@@ -77,14 +80,12 @@ class EventDelivery {
   void Stop() EXCLUDES(mutex_);
 
  private:
-  enum class State { Queued, InFlight, Waiting };
+  enum class State { Queued, InFlight };
   struct Event {
     uint64_t serial = 0;  // order of arrival, kept across restarts by the outbox's order
     int64_t number = 0;   // 0 for an event read back from the outbox (already covered); < 0 provisional
     std::shared_ptr<const std::string> document;  // shared: the outbox copies the list under the lock
     State state = State::Queued;
-    int failures = 0;
-    std::chrono::steady_clock::time_point due;
   };
   using Clock = std::chrono::steady_clock;
 
@@ -138,6 +139,7 @@ class EventDelivery {
   int inFlight_ GUARDED_BY(mutex_) = 0;
   bool outboxDirty_ GUARDED_BY(mutex_) = false;
   Clock::time_point lastFlush_ GUARDED_BY(mutex_);
+  DeliveryGate gate_ GUARDED_BY(mutex_);
 };
 
 }  // namespace ZarnSdk

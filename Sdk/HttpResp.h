@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace ZarnSdk {
@@ -16,6 +18,8 @@ struct HttpResp {
   // The HTTP status of the reply; 0 when none arrived (the server could not be reached, or the
   // connection failed before a whole reply).
   int32_t httpStatus = 0;
+  // With a 429 or 503: the wait the server asked for (Retry-After), when it named one.
+  std::optional<std::chrono::seconds> retryAfter;
 };
 
 using HttpCallback = std::function<void(HttpResp)>;

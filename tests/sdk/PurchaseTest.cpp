@@ -120,6 +120,9 @@ TEST(Purchase, EachOrderHearsOnePaymentResultWhateverTheServerOrSteamRepeats) {
       // answers, four times at most.
       {true, 1, zarnmock::ReplyScript{.failuresBeforeSuccess = 3}, 4, 200, "success", 1},
       {true, 1, zarnmock::ReplyScript{.failuresBeforeSuccess = 4}, 4, -502, "Http Code:500, Msg:", 0},
+      // Asked to slow down (429, with the wait it wants): sent again then, not taken as a refusal.
+      {true, 1, zarnmock::ReplyScript{.failuresBeforeSuccess = 1, .failureHttpStatus = 429, .failureRetryAfter = "1"}, 2,
+       200, "success", 1},
       {true, 1, zarnmock::ReplyScript{.failuresBeforeSuccess = 1, .failureHttpStatus = 404}, 1, -502,
        "Http Code:404, Msg:", 0},
       {true, 1, Reply(R"({"code":500,"msg":"busy","status":1})"), 1, 500, "busy", 1},

@@ -203,14 +203,17 @@ TEST_F(Track, BurstThenExitLosesNoEventAndTheNextStartSendsTheRest) {
   EXPECT_EQ(rig_.mock().RequestCount(paths::kAttribution), 1u);
 }
 
-// The server down a while: failed events are sent again until it answers; a refusal (4xx) is an
-// answer. The outbox left behind cannot be read, which sets it aside.
+// The server down a while, asking to slow down (429): failed events are sent again until it
+// answers; a refusal (4xx) is an answer. The outbox left behind cannot be read, which sets it aside.
 TEST(Delivery, FailedEventsAreSentAgainRefusedOnesAreNot) {
-  SdkRig rig(RigOptions{.adjust = [](ZarnSdk::SdkOptions& o) { o.eventDelivery.firstRetry = 20ms; }});
+  SdkRig rig(RigOptions{.adjust = [](ZarnSdk::SdkOptions& o) {
+    o.eventDelivery.pacing.firstRetry = 5ms;
+    o.eventDelivery.pacing.longestRetry = 20ms;
+  }});
   const std::filesystem::path folder = rig.AppConfPath().parent_path();
   std::filesystem::create_directories(folder);
   WriteFile(folder / "EventOutbox", "[\"n1\", 2");
-  rig.mock().Script(paths::kAnalytics, {.failuresBeforeSuccess = 100});
+  rig.mock().Script(paths::kAnalytics, {.failuresBeforeSuccess = 100, .failureHttpStatus = 429});
   ASSERT_NO_FATAL_FAILURE(rig.Start());
   for (int i = 0; i < 99; ++i) rig.sdk().Track().PostEvent("offline", "", kNoValue);
   const auto delivered = [&rig] {
@@ -289,7 +292,7 @@ TEST(Delivery, AnOverflowingOutboxDropsTheOldestAndKeepsDelivering) {
   ASSERT_NO_FATAL_FAILURE(rig.Start());
   ASSERT_TRUE(rig.mock().WaitForAnswers(paths::kAnalytics, 1));
   rig.mock().Script(paths::kAnalytics, {.delay = 2s});
-  for (int i = 0; i < 2 * ZarnSdk::EventDelivery::kMaxInFlight; ++i) rig.sdk().Track().PostEvent("held", "", i);
+  for (int i = 0; i < 2 * ZarnSdk::DeliveryPacing{}.maxInFlight; ++i) rig.sdk().Track().PostEvent("held", "", i);
   ASSERT_TRUE(rig.mock().WaitForRequests(paths::kAnalytics, 2));
   // A quarter of the outbox each, nearly: the fifth pushes out every older event.
   const std::string big = R"({"pad":")" + std::string(ZarnSdk::EventDelivery::kMaxKeptBytes / 4 - 1000, 'p') + "\"}";

@@ -116,6 +116,8 @@ void SdkRig::Restart() {
   sdkOptions.apiOrigin = mock_->Origin();
   sdkOptions.localDataFolder = (dir_.path() / "data").string();
   sdkOptions.steamTimings = options_.steam;
+  // A healthy server at the speed of loopback: pacing is DeliveryGate's tests' to check.
+  sdkOptions.eventDelivery.pacing.perSecond = 0;
   if (options_.adjust) options_.adjust(sdkOptions);
   sdk_ = std::make_unique<ZarnSdk::SdkInstance>(std::move(sdkOptions));
 }
