@@ -42,16 +42,16 @@ bool DeliveryGate::Answered() {
 }
 
 std::optional<DeliveryGate::Clock::time_point> DeliveryGate::Failed(Clock::time_point now, std::optional<std::chrono::seconds> retryAfter) {
-  const std::optional<Clock::time_point> asked =
-      retryAfter ? std::optional(now + std::min(*retryAfter, pacing_.longestRetryAfter)) : std::nullopt;
   if (state_ == State::Waiting) {
     // Requests that left before the gate closed fail too: they lengthen nothing but a wait the
     // server asks for.
-    if (asked) waitEnds_ = std::max(waitEnds_, *asked);
+    if (retryAfter) waitEnds_ = std::max(waitEnds_, now + std::min<Clock::duration>(*retryAfter, pacing_.longestRetryAfter));
     return std::nullopt;
   }
-  const Clock::time_point drawn = now + backoff_.Next();
-  waitEnds_ = asked ? *asked : drawn;
+  // The wait the server asks for gets the jitter too: every client it answered in one second
+  // would come back in one second.
+  const Clock::duration jitter = backoff_.Next();
+  waitEnds_ = retryAfter ? now + std::min<Clock::duration>(*retryAfter + jitter, pacing_.longestRetryAfter) : now + jitter;
   state_ = State::Waiting;
   return waitEnds_;
 }

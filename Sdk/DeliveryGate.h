@@ -3,8 +3,8 @@
 // The server is shared by every copy of the game, so the gate treats its failures as the
 // server's, not the event's. While the server is not known to work (at start, and after a
 // failure) one request at a time goes, as a probe. A failure (no reply, a 5xx, a 429) closes
-// the gate for a wait drawn with full jitter (JitteredBackoff) or the one the server asked for
-// (Retry-After, at most `longestRetryAfter`); then one probe goes, and only its success opens
+// the gate for a wait drawn with full jitter (JitteredBackoff), added to the one the server asked
+// for (Retry-After) if it did, at most `longestRetryAfter` then; then one probe goes, and only its success opens
 // the gate again. Open, at most `maxInFlight` requests are under way, and a token bucket paces
 // them: `burst` at once, then `perSecond`, which is also the pace at which a backlog drains
 // after an outage.

@@ -233,6 +233,9 @@ size_t Report(const Options& options, const RequestLogReader& log, int64_t outag
   const std::vector<int> outageSeconds = PerSecond(log.requests, outageStart, recovery);
   const double outageMean = static_cast<double>(duringOutage) / options.outageSeconds;
   const int outagePeak = outageSeconds.empty() ? 0 : *std::max_element(outageSeconds.begin(), outageSeconds.end());
+  // The first second holds the games' own first requests, which meet the outage together; the
+  // seconds after it show whether the clients' retries come in waves.
+  const int retryPeak = outageSeconds.size() < 2 ? 0 : *std::max_element(outageSeconds.begin() + 1, outageSeconds.end());
   const int64_t reportUntil = lost == 0 ? lastFirstAnswer + 1 : recovery + int64_t{options.drainSeconds} * 1000;
   const std::vector<int> afterSeconds = PerSecond(log.requests, recovery, reportUntil);
   const int afterPeak = afterSeconds.empty() ? 0 : *std::max_element(afterSeconds.begin(), afterSeconds.end());
@@ -243,6 +246,8 @@ size_t Report(const Options& options, const RequestLogReader& log, int64_t outag
             << "  busiest second " << outagePeak << " = "
             << Fixed(outageMean > 0 ? outagePeak / outageMean : 0.0, 2) << "x the outage's mean of "
             << Fixed(outageMean) << "/s\n"
+            << "  busiest second after the first " << retryPeak << " = "
+            << Fixed(outageMean > 0 ? retryPeak / outageMean : 0.0, 2) << "x that mean\n"
             << "after recovery: " << afterRecovery << " requests; peak " << afterPeak << "/s; ";
   if (lost == 0) {
     std::cout << "every event answered " << Fixed((lastFirstAnswer - recovery) / 1000.0, 2) << " s after recovery\n";
