@@ -59,8 +59,6 @@ class CZarnCore {
   void SetNickName(const std::string& value);
   void SetLevel(int32_t level);
 
-  bool IsInit() const { return isInit_.load(); }
-
  private:
   // Steam, the state files, the global parameters, the workers, event delivery and the
   // tracker; false when one could not be started (what did start stays for the next try).

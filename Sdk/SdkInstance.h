@@ -10,7 +10,9 @@
 //   4. ZarnConfigUtils::mutex_       file access
 //      EventDelivery::mutex_          (a leaf; never held with the store's)
 //   5. SessionState::mutex_, SteamSession::mutex_  (leaves)
-//   6. sion::WorkerPool::queueMutex  (taken by every post)
+//   6. sion::WorkerPool::mutex_      (taken by every post)
+//   7. sion::ConnectionPool::mutex_  (kept connections; a waiting worker reads their next expiry
+//                                     under the worker pool's lock)
 //   and the logger's own lock, innermost of all.
 // No lock of the SDK is held while a game callback or the game's log handler runs (a line logged
 // under a lock reaches the handler when the thread releases its last, see Sdk/ZarnLog.h) or
@@ -72,7 +74,6 @@ class SdkInstance {
   CZarnCore& Core() { return core_; }
   CZarnPay& Pay() { return pay_; }
   CZarnTrack& Track() { return track_; }
-  sion::WorkerPool& Pool() { return pool_; }
 
  private:
   std::unique_ptr<SteamPort> steamPort_;

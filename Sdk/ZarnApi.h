@@ -71,8 +71,6 @@ class ZarnApi {
   ZarnApi(RequestPoster& poster, ApiEndpoints endpoints, const SessionState& session)
       : poster_(poster), endpoints_(std::move(endpoints)), session_(session) {}
 
-  const ApiEndpoints& Endpoints() const { return endpoints_; }
-
   void PostClientConfig(HttpCallback handler);
   void PostAttribution(HttpCallback handler);
   void PostLogin(const std::string& puserId, const std::string& accessToken, HttpCallback handler);

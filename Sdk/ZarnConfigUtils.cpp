@@ -177,7 +177,7 @@ std::optional<json> ZarnConfigUtils::TryReadConfigJson(bool shared) {
   }
 }
 
-void ZarnConfigUtils::WriteCofnigJson(const json& config, bool shared) {
+void ZarnConfigUtils::WriteConfigJson(const json& config, bool shared) {
   try {
     MutexLock lock(mutex_);
     WriteLocked(config, shared);

@@ -47,7 +47,7 @@ class ZarnConfigUtils {
   // failure of this store is logged.
   std::optional<nlohmann::json> TryReadConfigJson(bool shared) EXCLUDES(mutex_);
   // Replaces the whole file; a write that cannot be made changes nothing and reports nothing.
-  void WriteCofnigJson(const nlohmann::json& config, bool shared) EXCLUDES(mutex_);
+  void WriteConfigJson(const nlohmann::json& config, bool shared) EXCLUDES(mutex_);
   // Read, change and write as one step; returns the document as written (or as it would have
   // been). `change` runs under the store's lock: it must be quick and must not use this store.
   // When it returns false, or throws (logged), nothing is written and the document as read

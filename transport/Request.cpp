@@ -51,8 +51,6 @@ Request& Request::SetMethod(Method newMethod) {
   switch (newMethod) {
     case Method::Get: method = "GET"; break;
     case Method::Post: method = "POST"; break;
-    case Method::Put: method = "PUT"; break;
-    case Method::Delete: method = "DELETE"; break;
   }
   return *this;
 }

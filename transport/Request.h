@@ -13,7 +13,7 @@
 
 namespace sion {
 
-enum class Method : int { Get = 0, Post = 1, Put = 2, Delete = 3 };
+enum class Method : int { Get = 0, Post = 1 };
 
 class Request {
  public:

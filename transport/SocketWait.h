@@ -8,7 +8,7 @@
 
 namespace sion {
 
-// Returns once `socket` is ready for `what`. Waits in slices of at most 100 ms so that a
+// Returns once `socket` is ready for `what`. Waits in slices of at most 20 ms so that a
 // request whose worker pool is stopping gives up promptly (sion::WaitEnded "请求已取消"). After
 // `timeout` without readiness, or at the thread's exchange deadline, throws sion::WaitEnded
 // "网络超时:" + stage + " " + host, the stage being connect, read or write.

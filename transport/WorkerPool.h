@@ -40,7 +40,6 @@ namespace sion {
 
 struct AsyncResponse {
   Response resp;        // untouched (initial state) when the request failed
-  int32_t id = 0;
   std::string err;      // empty on success; else the failure text (may be empty: peer closed)
 };
 

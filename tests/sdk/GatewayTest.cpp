@@ -129,7 +129,7 @@ TEST(Gateway, ServerAndDataFolderComeFromTheEnvironmentWhenGiven) {
     EXPECT_EQ(options.localDataFolder.value_or("none"), absolute ? data : "none") << data;
   }
   ZarnSdk::ZarnConfigUtils store(cases[0].first);
-  store.WriteCofnigJson({{"ClientId", "x"}}, true);
+  store.WriteConfigJson({{"ClientId", "x"}}, true);
   EXPECT_EQ(ReadFile(std::filesystem::path(unicode) / "ZarnSteamExeSdk" / "SharedConf"), R"({"ClientId":"x"})");
 }
 

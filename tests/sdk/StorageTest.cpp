@@ -165,7 +165,7 @@ TEST(Storage, UnusableFoldersFallBackOrDropWrites) {
   WriteFile(r.sdk, "not a folder");
   EXPECT_EQ(fs::path(r.store.GetSdkDataPath()), r.fallback);
   EXPECT_TRUE(RaiseEventOrder(r.store).is_null());
-  r.store.WriteCofnigJson(json{{"ClientId", "abc"}}, true);
+  r.store.WriteConfigJson(json{{"ClientId", "abc"}}, true);
   EXPECT_EQ(r.store.ReadConfigJson(true), ZarnConfigUtils::DefaultSharedConfig());
   EXPECT_FALSE(fs::exists(r.fallback));
   fs::create_directory(r.fallback);
