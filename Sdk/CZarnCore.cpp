@@ -75,7 +75,7 @@ void CZarnCore::InitGlobalParams(const std::string& appId, const std::string& ap
 }
 
 void CZarnCore::HandleStartupReply(const HttpResp& resp, const GameCallback& callback) {
-  if (resp.code == 200) {
+  if (resp.code == results::kSuccess) {
     // A marker of another type than number or boolean counts as "not a test device".
     const std::optional<reply::Json> data = reply::Parse(WideToUtf8(resp.data));
     if (data && reply::IntegerOr<int64_t>(*data, "isTestDevice", 0) == 1) ConfigureLogger(true);
@@ -92,7 +92,7 @@ void CZarnCore::HandleStartupReply(const HttpResp& resp, const GameCallback& cal
 }
 
 void CZarnCore::HandleAttributionReply(const HttpResp& resp) {
-  if (resp.code != 200) return;
+  if (resp.code != results::kSuccess) return;
   c_.store.UpdateConfigJson(false, [](reply::Json& config) {
     config["AttributionFlag"] = 1;
     return true;

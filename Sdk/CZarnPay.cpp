@@ -116,7 +116,7 @@ void CZarnPay::ContinueOrder(const std::string& productId, const std::string& ex
 
 void CZarnPay::HandleCreateOrderReply(const HttpResp& reply, OrderInfo draft) {
   std::optional<OrderInfo> order;
-  if (reply.code == 200) {
+  if (reply.code == results::kSuccess) {
     order = ParseOrderReply(WideToUtf8(reply.data));
     if (order) {
       order->product = draft.product;
@@ -132,7 +132,7 @@ void CZarnPay::HandleCreateOrderReply(const HttpResp& reply, OrderInfo draft) {
     const SdkResult& failure = results::kServerJsonParseError;
     stored.displaced->callback(failure.code, failure.message, Utf8ToWide(PaymentData(*stored.displaced, 0)));
   }
-  if (reply.code != 200) {
+  if (reply.code != results::kSuccess) {
     draft.callback(reply.code, reply.msg, reply.data);
     return;
   }
@@ -269,7 +269,7 @@ void CZarnPay::HandlePayResultReply(const HttpResp& reply, PayResultSend send) {
     return;
   }
   const int32_t status = PayStatus(WideToUtf8(reply.data));
-  const bool paid = reply.code == 200 && status == 1;
+  const bool paid = reply.code == results::kSuccess && status == 1;
   std::optional<PayResultSend> next;
   {
     MutexLock lock(mutex_);

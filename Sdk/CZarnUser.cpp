@@ -46,7 +46,7 @@ void CZarnUser::Login(const std::string& steamId, const std::string& ticketHex, 
 
 void CZarnUser::HandleLoginReply(const HttpResp& resp, const std::string& steamId, uint64_t generation,
                                  const GameCallback& callback) {
-  if (resp.code == 200) {
+  if (resp.code == results::kSuccess) {
     const std::optional<LoginReply> parsed = ParseLoginReply(WideToUtf8(resp.data));
     if (!parsed) {
       Report(callback, results::kServerJsonParseError);

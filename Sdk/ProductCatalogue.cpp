@@ -5,6 +5,7 @@
 
 #include "Sdk/Encoding.h"
 #include "Sdk/ReplyReader.h"
+#include "Sdk/ResultCodes.h"
 #include "Sdk/ZarnLog.h"
 #include "proxy/StringConvert.h"
 
@@ -88,7 +89,7 @@ void ProductCatalogue::Load(std::function<void()> onDone, std::function<void(Htt
   } catch (const std::exception& e) {
     // Nothing was queued, so no reply will end this load: end it here, or every later query
     // would wait for it for ever.
-    FailWaiters(HttpResp{-502, Utf8ToWide(e.what()), L""});
+    FailWaiters(HttpResp{results::kHttpFailureCode, Utf8ToWide(e.what()), L""});
   }
 }
 
@@ -105,7 +106,7 @@ void ProductCatalogue::FailWaiters(const HttpResp& failure) {
 }
 
 void ProductCatalogue::HandleProductsReply(const HttpResp& reply) {
-  if (reply.code != 200) {
+  if (reply.code != results::kSuccess) {
     FailWaiters(reply);
     return;
   }
@@ -114,7 +115,7 @@ void ProductCatalogue::HandleProductsReply(const HttpResp& reply) {
   try {
     parsed = ParseProductList(WideToUtf8(reply.data));
   } catch (const Json::exception& e) {
-    FailWaiters(HttpResp{-501, Utf8ToWide(e.what()), L""});
+    FailWaiters(HttpResp{results::kBadReplyCode, Utf8ToWide(e.what()), L""});
     return;
   }
   std::vector<LoadWaiter> waiters;
@@ -145,9 +146,9 @@ HttpResp ProductCatalogue::GetProductListResult() const {
                           {"productName", product.productName}});
     }
   }
-  Json data{{"code", 200}, {"msg", "Success"}};
+  Json data{{"code", results::kSuccess}, {"msg", "Success"}};
   if (!list.empty()) data["productList"] = std::move(list);
-  return HttpResp{200, L"Success", Utf8ToWide(CompactJson(data))};
+  return HttpResp{results::kSuccess, L"Success", Utf8ToWide(CompactJson(data))};
 }
 
 std::optional<ProductInfo> ProductCatalogue::Find(const std::string& productId) const {
