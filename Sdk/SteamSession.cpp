@@ -1,10 +1,9 @@
 #include "Sdk/SteamSession.h"
 
-#include <cstdio>
-#include <exception>
 #include <utility>
 
 #include "Sdk/Encoding.h"
+#include "Sdk/Guarded.h"
 #include "Sdk/ResultCodes.h"
 #include "Sdk/ZarnLog.h"
 
@@ -75,13 +74,7 @@ bool SteamSession::Launch(const char* what, std::function<void()> body) {
   if (launcher_([this, what, body = std::move(body)] {
         // The game's callback, called on this thread, may throw: nothing may leave a thread (the
         // process would end), and its end must be counted or Exit would wait for it for ever.
-        try {
-          body();
-        } catch (const std::exception& e) {
-          std::fprintf(stderr, "zarnsdk: %s failed: %s\n", what, e.what());
-        } catch (...) {
-          std::fprintf(stderr, "zarnsdk: %s failed\n", what);
-        }
+        Guarded(what, body);
         ThreadEnded();
       })) {
     return true;

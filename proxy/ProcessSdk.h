@@ -3,10 +3,9 @@
 // game; a failure is written to standard error (the log may be switched off).
 #pragma once
 
-#include <cstdio>
-#include <exception>
 #include <stdexcept>
 
+#include "Sdk/Guarded.h"
 #include "Sdk/SdkInstance.h"
 
 namespace ZarnSdk {
@@ -21,17 +20,6 @@ bool ProcessSdkIsInert() noexcept;
 // Keeps the library loaded until the process ends; every export that can start a thread of
 // the SDK's calls it first.
 void PinProcessSdk() noexcept;
-
-template <class F>
-void Guarded(const char* what, F&& body) noexcept {
-  try {
-    body();
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "zarnsdk: %s failed: %s\n", what, e.what());
-  } catch (...) {
-    std::fprintf(stderr, "zarnsdk: %s failed\n", what);
-  }
-}
 
 template <class F>
 void WithSdk(const char* what, F&& body) noexcept {
