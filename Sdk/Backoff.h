@@ -15,9 +15,15 @@ namespace ZarnSdk {
 
 // A seed of this process's own (and of this moment's), never the same in two processes.
 inline uint64_t ProcessRandomSeed() {
-  std::random_device device;
-  const auto clock = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  return (uint64_t{device()} << 32 ^ device()) ^ clock;
+  uint64_t seed = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                  static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) << 1;
+  try {
+    std::random_device device;
+    seed ^= uint64_t{device()} << 32 ^ device();
+  } catch (...) {
+    // No entropy source: the clocks still differ from process to process.
+  }
+  return seed;
 }
 
 // A wait drawn uniformly in [0, cap].
