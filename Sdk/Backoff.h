@@ -43,16 +43,17 @@ class JitteredBackoff {
     failures_ = std::min(failures_ + 1, 62);
     return FullJitter(cap, random_);
   }
+  void Reset() { failures_ = 0; }
+  bool Failing() const { return failures_ > 0; }
+
+ private:
   // The cap the next wait is drawn under.
   std::chrono::milliseconds Cap() const {
     const int shift = std::min(failures_, 40);
     if (first_.count() > (longest_.count() >> shift)) return longest_;
     return first_ * (int64_t{1} << shift);
   }
-  void Reset() { failures_ = 0; }
-  bool Failing() const { return failures_ > 0; }
 
- private:
   const std::chrono::milliseconds first_;
   const std::chrono::milliseconds longest_;
   int failures_ = 0;

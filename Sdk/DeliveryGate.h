@@ -48,8 +48,6 @@ class DeliveryGate {
   // When this failure closes the gate: the end of the wait.
   std::optional<Clock::time_point> Failed(Clock::time_point now, std::optional<std::chrono::seconds> retryAfter);
 
-  bool Open() const { return state_ == State::Open; }
-
  private:
   enum class State { Probe, Probing, Open, Waiting };
   void Refill(Clock::time_point now);
