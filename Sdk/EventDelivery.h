@@ -35,7 +35,7 @@
 #include "Sdk/ZarnApi.h"
 #include "Sdk/ZarnConfigUtils.h"
 #include "platform/Mutex.h"
-#include "transport/ThreadLauncher.h"
+#include "platform/ThreadLauncher.h"
 
 namespace ZarnSdk {
 

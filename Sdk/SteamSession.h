@@ -20,7 +20,7 @@
 #include "Sdk/GameCallback.h"
 #include "Sdk/SteamPort.h"
 #include "platform/Mutex.h"
-#include "transport/ThreadLauncher.h"
+#include "platform/ThreadLauncher.h"
 
 namespace ZarnSdk {
 

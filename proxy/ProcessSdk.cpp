@@ -5,7 +5,7 @@
 
 #include "Sdk/ZarnLog.h"
 #include "platform/Platform.h"
-#include "transport/ProcessExit.h"
+#include "platform/ProcessExit.h"
 
 namespace ZarnSdk {
 namespace {

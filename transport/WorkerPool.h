@@ -31,8 +31,8 @@
 #include <vector>
 
 #include "platform/Mutex.h"
+#include "platform/ThreadLauncher.h"
 #include "transport/ConnectionPool.h"
-#include "transport/ThreadLauncher.h"
 #include "transport/Request.h"
 #include "transport/Response.h"
 

@@ -1,4 +1,4 @@
-#include "transport/ProcessExit.h"
+#include "platform/ProcessExit.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN

@@ -1,4 +1,4 @@
-#include "transport/ProcessExit.h"
+#include "platform/ProcessExit.h"
 
 namespace sion {
 

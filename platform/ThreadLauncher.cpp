@@ -1,4 +1,4 @@
-#include "transport/ThreadLauncher.h"
+#include "platform/ThreadLauncher.h"
 
 #include <thread>
 #include <utility>
