@@ -148,10 +148,7 @@ void CZarnCore::Logout() {
 }
 
 void CZarnCore::Exit() {
-  c_.steam.Exit();
-  c_.pool.Stop();
-  // After the workers: no reply can change the outbox any more.
-  c_.delivery.Stop();
+  c_.stopParts();
   LOG(INFO) << "Excute Exit.";
 }
 

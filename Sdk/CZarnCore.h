@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "Sdk/CZarnPay.h"
@@ -38,8 +39,10 @@ class CZarnCore {
     EventDelivery& delivery;
     CZarnPay& pay;
     SteamSession& steam;
+    // Stops Steam, the workers and event delivery in the one safe order (SdkInstance's).
+    std::function<void()> stopParts;
   };
-  explicit CZarnCore(Collaborators c) : c_(c) {}
+  explicit CZarnCore(Collaborators c) : c_(std::move(c)) {}
 
   // Steam start, global parameters, workers, tracker, the start-up event and request; the
   // game hears the start-up reply. Refusals (-402, 200 "Sdk already init.") come at once.
@@ -51,8 +54,8 @@ class CZarnCore {
   void QueryProducts(const GameCallback& callback);
   bool IsPayAvailable();
   void Logout();
-  // Exit flag, Steam shutdown, the workers stopped and awaited, undelivered events kept in the
-  // outbox. Nothing is reset.
+  // Steam shut down, the workers stopped and awaited, undelivered events kept in the outbox
+  // (stopParts). Nothing is reset.
   void Exit();
   void SetServerId(const std::string& value);
   void SetGameUserId(const std::string& value);

@@ -20,9 +20,6 @@ constexpr std::size_t kMaxOutboxFileBytes = 2 * EventDelivery::kMaxKeptBytes;
 // At the top the counter stays, as the state file's reader would leave it.
 int64_t Plus(int64_t value, int64_t more) { return value > INT64_MAX - more ? INT64_MAX : value + more; }
 
-// The delivery whose thread this is. The game's log handler runs there too, and may call Exit.
-thread_local const EventDelivery* deliveryOfThisThread = nullptr;
-
 }  // namespace
 
 EventDelivery::~EventDelivery() { Stop(); }
@@ -37,6 +34,7 @@ bool EventDelivery::Start() {
   const std::optional<reply::Json> config = store_.TryReadConfigJson(false);
   bool outboxUnreadable = false;
   std::vector<std::string> kept = ReadOutbox(outboxUnreadable);
+  bool started = false;
   {
     MutexLock lock(mutex_);
     if (stopping_) return false;
@@ -47,22 +45,20 @@ bool EventDelivery::Start() {
       // Numbered and covered by the state file in an earlier run: 0 needs no reservation.
       events_.push_back(Event{++nextSerial_, 0, std::make_shared<const std::string>(std::move(document))});
     }
-    started_ = true;
-    threadRunning_ = true;
     wake_ = true;
+    // Under the lock: a Stop that finds the delivery started finds its thread counted too.
+    started = started_ = thread_.Start("Event delivery", [this] { Run(); });
+    if (!started) {
+      counterKnown_ = false;
+      events_.clear();
+      keptBytes_ = 0;
+    }
   }
   if (!config) LOG(ERROR) << "EventOrder Unreadable, Events Held Until It Can Be Read.";
   if (outboxUnreadable) LOG(ERROR) << "Event Outbox Unreadable, Left As It Is.";
   if (!kept.empty()) LOG(INFO) << "Event Outbox Read, Events:" << kept.size();
-  if (launcher_([this] { Run(); })) return true;
-  LOG(ERROR) << "Event Delivery Thread Could Not Start.";
-  MutexLock lock(mutex_);
-  started_ = false;
-  threadRunning_ = false;
-  counterKnown_ = false;
-  events_.clear();
-  keptBytes_ = 0;
-  return false;
+  if (!started) LOG(ERROR) << "Event Delivery Thread Could Not Start.";
+  return started;
 }
 
 std::optional<int64_t> EventDelivery::NextNumber() {
@@ -92,22 +88,23 @@ void EventDelivery::Enqueue(int64_t number, std::string document) {
 }
 
 void EventDelivery::Stop() {
+  bool first = false;
   {
     MutexLock lock(mutex_);
-    const bool first = !stopping_;
+    first = !stopping_;
     stopping_ = true;
     changed_.NotifyAll();
     if (!started_) return;
-    if (deliveryOfThisThread == this) {
+    if (thread_.OnOwnThread()) {
       // Called on the delivery thread itself, which cannot wait for its own end: it writes the
       // outbox when its pass is over.
       writeAtThreadEnd_ = writeAtThreadEnd_ || first;
       return;
     }
-    changed_.Wait(lock, [this] {
-      mutex_.AssertHeld();
-      return !threadRunning_;
-    });
+  }
+  thread_.WaitAll();
+  {
+    MutexLock lock(mutex_);
     if (!first || writeAtThreadEnd_) return;
   }
   WriteAtStop();
@@ -143,7 +140,6 @@ void EventDelivery::WriteAtStop() {
 }
 
 void EventDelivery::Run() {
-  deliveryOfThisThread = this;
   for (;;) {
     const Clock::time_point next = Pass();
     MutexLock lock(mutex_);
@@ -161,10 +157,6 @@ void EventDelivery::Run() {
     write = writeAtThreadEnd_;
   }
   if (write) WriteAtStop();
-  MutexLock lock(mutex_);
-  threadRunning_ = false;
-  // Under the lock: once it is released a waiting Stop may return and this object go away.
-  changed_.NotifyAll();
 }
 
 void EventDelivery::LearnCounter(int64_t last) {

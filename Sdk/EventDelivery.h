@@ -35,6 +35,7 @@
 #include "Sdk/ZarnApi.h"
 #include "Sdk/ZarnConfigUtils.h"
 #include "platform/Mutex.h"
+#include "platform/ThreadGroup.h"
 #include "platform/ThreadLauncher.h"
 
 namespace ZarnSdk {
@@ -53,8 +54,8 @@ class EventDelivery {
   static constexpr std::size_t kMaxKeptBytes = 4u << 20;
 
   EventDelivery(ZarnConfigUtils& store, ZarnApi& api, sion::ThreadLauncher launcher, EventDeliveryTimings timings)
-      : store_(store), api_(api), launcher_(std::move(launcher)), timings_(timings),
-        gate_(timings.pacing, std::chrono::steady_clock::now()) {}
+      : store_(store), api_(api), timings_(timings), gate_(timings.pacing, std::chrono::steady_clock::now()),
+        thread_(std::move(launcher)) {}
   ~EventDelivery();
   EventDelivery(const EventDelivery&) = delete;
   EventDelivery& operator=(const EventDelivery&) = delete;
@@ -112,14 +113,12 @@ class EventDelivery {
 
   ZarnConfigUtils& store_;
   ZarnApi& api_;
-  const sion::ThreadLauncher launcher_;
   const EventDeliveryTimings timings_;
 
   zarnplatform::Mutex mutex_;
-  zarnplatform::CondVar changed_;  // an event queued or answered, stop requested, thread ended
+  zarnplatform::CondVar changed_;  // an event queued or answered, stop requested
   bool started_ GUARDED_BY(mutex_) = false;
   bool stopping_ GUARDED_BY(mutex_) = false;
-  bool threadRunning_ GUARDED_BY(mutex_) = false;
   bool counterKnown_ GUARDED_BY(mutex_) = false;  // the state file's counter was read
   int64_t provisional_ GUARDED_BY(mutex_) = 0;    // provisional numbers handed out (-1, -2, ...)
   int64_t base_ GUARDED_BY(mutex_) = 0;           // the counter as read: provisional -k is base_ + k
@@ -140,6 +139,7 @@ class EventDelivery {
   bool outboxDirty_ GUARDED_BY(mutex_) = false;
   Clock::time_point lastFlush_ GUARDED_BY(mutex_);
   DeliveryGate gate_ GUARDED_BY(mutex_);
+  zarnplatform::ThreadGroup thread_;  // the delivery thread; started under `mutex_`
 };
 
 }  // namespace ZarnSdk

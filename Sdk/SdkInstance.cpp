@@ -26,14 +26,16 @@ SdkInstance::SdkInstance(SdkOptions options)
       pay_(api_, session_, track_, options.payResultRetryDelay),
       user_(api_, session_, track_),
       steam_(*steamPort_, pay_, user_, options.steamTimings, options.threadLauncher),
-      core_({session_, store_, pool_, api_, track_, delivery_, pay_, steam_}) {}
+      core_({session_, store_, pool_, api_, track_, delivery_, pay_, steam_, [this] { StopParts(); }}) {}
 
 void SdkInstance::StopForUnload(bool processTerminating) {
   pool_.StopForUnload(processTerminating);
   if (!processTerminating) delivery_.Stop();
 }
 
-SdkInstance::~SdkInstance() {
+SdkInstance::~SdkInstance() { StopParts(); }
+
+void SdkInstance::StopParts() {
   steam_.Exit();
   pool_.Stop();
   delivery_.Stop();

@@ -13,7 +13,8 @@
 //   6. sion::WorkerPool::mutex_      (taken by every post)
 //   7. sion::ConnectionPool::mutex_  (kept connections; a waiting worker reads their next expiry
 //                                     under the worker pool's lock)
-//   and the logger's own lock, innermost of all.
+//   and, innermost of all (never held together), the logger's own lock and each
+//   zarnplatform::ThreadGroup's (an owner may start a thread under its own lock).
 // No lock of the SDK is held while a game callback or the game's log handler runs (a line logged
 // under a lock reaches the handler when the thread releases its last, see Sdk/ZarnLog.h) or
 // while a request is on the network.
@@ -76,6 +77,12 @@ class SdkInstance {
   CZarnTrack& Track() { return track_; }
 
  private:
+  // Exit's, and the destructor's: Steam first (its pump and ticket waits post through the
+  // workers), then the workers (their replies change the outbox), then event delivery, which
+  // writes the outbox once nothing can change it any more. Every thread of these has ended when
+  // it returns, but the caller's own. Safe to repeat.
+  void StopParts();
+
   std::unique_ptr<SteamPort> steamPort_;
   ZarnConfigUtils store_;
   SessionState session_;

@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "Sdk/Encoding.h"
-#include "Sdk/Guarded.h"
 #include "Sdk/ResultCodes.h"
 #include "Sdk/ZarnLog.h"
 
@@ -34,10 +33,6 @@ constexpr GbkText kLogTicketResponse{"Ticket Response\xA3\xAC" "Session:"};
 // "Steam Pay Result Callback，AppID:" (full-width comma)
 constexpr GbkText kLogPayCallback{"Steam Pay Result Callback\xA3\xAC" "AppID:"};
 
-// The session whose pump or ticket wait runs on this thread: game code run there (a callback,
-// the log handler) may call Exit, which must not wait for its own thread.
-thread_local const SteamSession* currentWaitSession = nullptr;
-
 }  // namespace
 
 SteamSession::~SteamSession() { Exit(); }
@@ -59,32 +54,14 @@ bool SteamSession::InitSteam() {
     pumpStarted_ = true;
   }
   LOG(INFO) << kLogSteamInitOk;
-  if (Launch("Steam callback pump", [this] { TaskSteamCallback(); })) return true;
+  if (threads_.Start("Steam callback pump", [this] { TaskSteamCallback(); })) return true;
   LOG(ERROR) << kLogSteamInitFailed << " (no thread)";
   MutexLock lock(mutex_);
   pumpStarted_ = false;
   return false;
 }
 
-bool SteamSession::Launch(const char* what, std::function<void()> body) {
-  {
-    MutexLock lock(mutex_);
-    ++liveThreads_;
-  }
-  if (launcher_([this, what, body = std::move(body)] {
-        // The game's callback, called on this thread, may throw: nothing may leave a thread (the
-        // process would end), and its end must be counted or Exit would wait for it for ever.
-        Guarded(what, body);
-        ThreadEnded();
-      })) {
-    return true;
-  }
-  ThreadEnded();
-  return false;
-}
-
 void SteamSession::TaskSteamCallback() {
-  currentWaitSession = this;
   while (!Exited() && port_.RunCallbacks(*this)) {
     // The period on the monotonic clock; Exit cuts it short.
     const auto deadline = std::chrono::steady_clock::now() + timings_.pumpPeriod;
@@ -116,7 +93,7 @@ void SteamSession::LoginSteam(uint64_t generation, const GameCallback& callback)
   std::string ticketHex = HexLower(ticket->bytes);
   const uint32_t handle = ticket->handle;
   LOG(INFO) << "loginSteam Session:" << handle << kLogTicketLabel << Secret{ticketHex};
-  if (Launch("Login ticket wait", [this, steamId = std::move(steamId), handle, ticketHex = std::move(ticketHex),
+  if (threads_.Start("Login ticket wait", [this, steamId = std::move(steamId), handle, ticketHex = std::move(ticketHex),
                                    generation, callback] {
         TaskCheckSteamAuth(steamId, handle, ticketHex, generation, callback);
       })) {
@@ -129,10 +106,6 @@ void SteamSession::LoginSteam(uint64_t generation, const GameCallback& callback)
 
 void SteamSession::TaskCheckSteamAuth(const std::string& steamId, uint32_t handle, const std::string& ticketHex,
                                       uint64_t generation, const GameCallback& callback) {
-  currentWaitSession = this;
-  struct LeaveWait {
-    ~LeaveWait() { currentWaitSession = nullptr; }
-  } leaveWait;
   int polls = 0;
   int32_t status = 0;
   bool exited = false;
@@ -177,13 +150,6 @@ int32_t SteamSession::TakeTicketResult(uint32_t handle, bool last) {
   return result;
 }
 
-void SteamSession::ThreadEnded() {
-  MutexLock lock(mutex_);
-  --liveThreads_;
-  // Under the lock: once it is released a waiting Exit may return and this object go away.
-  changed_.NotifyAll();
-}
-
 void SteamSession::OnAuthSessionTicketResponse(uint32_t ticketHandle, int32_t result) {
   LOG(INFO) << kLogTicketResponse << ticketHandle << ", eResult:" << result;
   MutexLock lock(mutex_);
@@ -205,12 +171,7 @@ void SteamSession::Exit() {
     MutexLock lock(mutex_);
     changed_.NotifyAll();
   }
-  const int own = currentWaitSession == this ? 1 : 0;
-  MutexLock lock(mutex_);
-  changed_.Wait(lock, [this, own] {
-    mutex_.AssertHeld();
-    return liveThreads_ == own;
-  });
+  threads_.WaitAll();
 }
 
 }  // namespace ZarnSdk

@@ -4,8 +4,7 @@
 //
 // Threads: the game's threads (Start, LoginSteam, IsPayAvailable, Exit), the pump (the two
 // Steam handlers, inside the port's lock), one ticket-wait thread per login. `mutex_` guards
-// the awaited tickets, the pump's state and the count of live threads; it is a leaf lock,
-// taken inside the port's. Every thread this object starts has ended when Exit (or the
+// the awaited tickets and the pump's state; it is a leaf lock, taken inside the port's. Every thread this object starts has ended when Exit (or the
 // destructor) returns.
 #pragma once
 
@@ -20,6 +19,7 @@
 #include "Sdk/GameCallback.h"
 #include "Sdk/SteamPort.h"
 #include "platform/Mutex.h"
+#include "platform/ThreadGroup.h"
 #include "platform/ThreadLauncher.h"
 
 namespace ZarnSdk {
@@ -34,7 +34,7 @@ class SteamSession final : private SteamEvents {
  public:
   SteamSession(SteamPort& port, CZarnPay& pay, CZarnUser& user, SteamTimings timings,
                sion::ThreadLauncher launcher = sion::DefaultThreadLauncher())
-      : port_(port), pay_(pay), user_(user), timings_(timings), launcher_(std::move(launcher)) {}
+      : port_(port), pay_(pay), user_(user), timings_(timings), threads_(std::move(launcher)) {}
   ~SteamSession() override;
   SteamSession(const SteamSession&) = delete;
   SteamSession& operator=(const SteamSession&) = delete;
@@ -64,25 +64,23 @@ class SteamSession final : private SteamEvents {
   void OnMicroTxnAuthorizationResponse(uint32_t appId, uint64_t orderId, bool authorized) override;
   // The answer recorded for the handle, 0 while there is none; `last` stops waiting for it.
   int32_t TakeTicketResult(uint32_t handle, bool last) EXCLUDES(mutex_);
-  // Runs `body` on a new counted thread; false when none could be started. An exception that
-  // leaves `body` (a game callback's) is written to standard error with `what`.
-  bool Launch(const char* what, std::function<void()> body) EXCLUDES(mutex_);
-  void ThreadEnded() EXCLUDES(mutex_);
 
   SteamPort& port_;
   CZarnPay& pay_;
   CZarnUser& user_;
   const SteamTimings timings_;
-  const sion::ThreadLauncher launcher_;
   std::atomic<bool> isExit_{false};
 
   zarnplatform::Mutex mutex_;
-  zarnplatform::CondVar changed_;  // exit requested, or a thread ended
+  zarnplatform::CondVar changed_;  // exit requested
   // The tickets a login waits for, with Steam's answer (0 until it comes). Answers for any
   // other handle are not kept: nobody would ever take them.
   std::unordered_map<uint32_t, int32_t> awaitedTickets_ GUARDED_BY(mutex_);
   bool pumpStarted_ GUARDED_BY(mutex_) = false;
-  int liveThreads_ GUARDED_BY(mutex_) = 0;  // the pump and the ticket waits
+  // The pump and the ticket waits. A game callback run on them (or the game's log handler) may
+  // call Exit, which then does not wait for its own thread. An exception out of one (a game
+  // callback's) is written to standard error.
+  zarnplatform::ThreadGroup threads_;
 };
 
 }  // namespace ZarnSdk

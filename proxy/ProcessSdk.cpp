@@ -33,7 +33,7 @@ void StopForUnload() {
 struct ProcessSdkOwner {
   ProcessSdkOwner() noexcept {
     creatorProcess = zarnplatform::CurrentProcessId();
-    Guarded("load", [] { processSdk = new SdkInstance(SdkOptions::FromEnvironment()); });
+    zarnplatform::Guarded("load", [] { processSdk = new SdkInstance(SdkOptions::FromEnvironment()); });
   }
   ~ProcessSdkOwner() { StopForUnload(); }
   ProcessSdkOwner(const ProcessSdkOwner&) = delete;

@@ -5,8 +5,8 @@
 
 #include <stdexcept>
 
-#include "Sdk/Guarded.h"
 #include "Sdk/SdkInstance.h"
+#include "platform/Guarded.h"
 
 namespace ZarnSdk {
 
@@ -25,7 +25,7 @@ template <class F>
 void WithSdk(const char* what, F&& body) noexcept {
   if (ProcessSdkIsInert()) return;
   PinProcessSdk();
-  Guarded(what, [&] {
+  zarnplatform::Guarded(what, [&] {
     SdkInstance* sdk = ProcessSdk();
     if (sdk == nullptr) throw std::runtime_error("the SDK could not be created when the library was loaded");
     body(*sdk);

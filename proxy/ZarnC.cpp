@@ -88,7 +88,7 @@ void zarn_exit(void) {
 
 void zarn_set_log_handler(int32_t min_level, zarn_log_fn fn, void* user) {
   if (ZarnSdk::ProcessSdkIsInert()) return;
-  ZarnSdk::Guarded("zarn_set_log_handler", [&] { ZarnSdk::SetLogHandler(min_level, fn, user); });
+  zarnplatform::Guarded("zarn_set_log_handler", [&] { ZarnSdk::SetLogHandler(min_level, fn, user); });
 }
 
 }  // extern "C"

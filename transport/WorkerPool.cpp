@@ -19,10 +19,6 @@ using zarnplatform::MutexLock;
 // give up their request at its next network wait; only a slow completion function can be cut.
 constexpr std::chrono::milliseconds kUnloadWait{1000};
 
-// The pool whose worker runs on this thread, so that Stop called from a completion function
-// does not wait for its own caller.
-thread_local const WorkerPool* currentPool = nullptr;
-
 void Report(const char* text) {
   std::fputs(text, stderr);
   std::fputs("\n", stderr);
@@ -33,8 +29,8 @@ void Report(const char* text) {
 WorkerPool::WorkerPool(int workerCount, ThreadLauncher launcher)
     : threadCount_(workerCount),
       maxBackgroundWorkers_(std::max(1, workerCount / 3)),
-      launcher_(std::move(launcher)),
-      wakePlans_(static_cast<std::size_t>(std::max(1, workerCount)), std::chrono::steady_clock::time_point::max()) {}
+      wakePlans_(static_cast<std::size_t>(std::max(1, workerCount)), std::chrono::steady_clock::time_point::max()),
+      workers_(std::move(launcher)) {}
 
 WorkerPool::~WorkerPool() { Stop(); }
 
@@ -45,14 +41,13 @@ bool WorkerPool::Start() {
   if (stop_) return false;
   started_ = true;
   for (int index = 0; index < threadCount_; ++index) {
-    // Counted before it runs, so a worker that ends at once is not missed by the wait below.
-    liveWorkers_.insert(index);
-    if (launcher_([this, index] { Worker(index); })) continue;
-    liveWorkers_.erase(index);
+    if (workers_.Start("HTTP worker", [this, index] { RunTasks(index); })) continue;
     // A half-started pool would look started and never run all its lanes: end the workers
     // made so far and go back to the state before the call, so a later start can try again.
     dropped = RequestStop();
-    WaitForWorkers(lock, nullptr);
+    lock.Unlock();
+    workers_.WaitAll();
+    MutexLock relock(mutex_);
     stop_.store(false);
     started_ = false;
     return false;
@@ -91,8 +86,8 @@ void WorkerPool::Stop() {
   {
     MutexLock lock(mutex_);
     dropped = RequestStop();
-    WaitForWorkers(lock, nullptr);
   }
+  workers_.WaitAll();
   // Unlocked: closing sends TLS close_notify.
   connections_.Close();
 }
@@ -100,12 +95,11 @@ void WorkerPool::Stop() {
 bool WorkerPool::StopWithin(std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   std::deque<Task> dropped;
-  bool ended = false;
   {
     MutexLock lock(mutex_);
     dropped = RequestStop();
-    ended = WaitForWorkers(lock, &deadline);
   }
+  const bool ended = workers_.WaitAllUntil(deadline);
   connections_.Close();
   return ended;
 }
@@ -131,35 +125,6 @@ std::deque<WorkerPool::Task> WorkerPool::RequestStop() {
   delayed_.clear();
   changed_.NotifyAll();
   return dropped;
-}
-
-bool WorkerPool::WaitForWorkers(MutexLock& lock, const std::chrono::steady_clock::time_point* deadline) {
-  const bool fromWorker = currentPool == this;
-  if (fromWorker) ++stoppingWorkers_;
-  const auto allEnded = [this] {
-    mutex_.AssertHeld();
-    return liveWorkers_.size() <= static_cast<std::size_t>(stoppingWorkers_);
-  };
-  bool ended = true;
-  if (deadline == nullptr) {
-    changed_.Wait(lock, allEnded);
-  } else {
-    ended = changed_.WaitUntil(lock, *deadline, allEnded);
-  }
-  if (fromWorker) --stoppingWorkers_;
-  return ended;
-}
-
-void WorkerPool::Worker(int index) {
-  try {
-    RunTasks(index);
-  } catch (...) {
-    // Nothing may leave a thread; the worker just ends.
-  }
-  MutexLock lock(mutex_);
-  liveWorkers_.erase(index);
-  // Under the lock: once it is released a waiting Stop may return and the pool be destroyed.
-  changed_.NotifyAll();
 }
 
 bool WorkerPool::HasRunnableTask() const {
@@ -217,12 +182,8 @@ bool WorkerPool::AwaitWork(MutexLock& lock, int index) {
 
 void WorkerPool::RunTasks(int index) {
   zarnplatform::BlockSigpipeOnThisThread();
-  currentPool = this;
   ScopedCancelFlag cancel(&stop_);
   ScopedConnectionPool keep(&connections_);
-  struct ClearCurrentPool {
-    ~ClearCurrentPool() { currentPool = nullptr; }
-  } clearCurrentPool;
 
   for (;;) {
     Task task;

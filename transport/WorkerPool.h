@@ -26,11 +26,11 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/Mutex.h"
+#include "platform/ThreadGroup.h"
 #include "platform/ThreadLauncher.h"
 #include "transport/ConnectionPool.h"
 #include "transport/Request.h"
@@ -95,7 +95,6 @@ class WorkerPool {
     std::chrono::steady_clock::time_point submitted;
   };
 
-  void Worker(int index) EXCLUDES(mutex_);
   void RunTasks(int index) EXCLUDES(mutex_);
   // Waits until worker `index` has something to do: true for a task to take (or `stop_`),
   // false for kept connections to close.
@@ -107,10 +106,6 @@ class WorkerPool {
   Task TakeTask() REQUIRES(mutex_);
   // Raises the stop flag and takes the queued tasks out (the caller destroys them unlocked).
   std::deque<Task> RequestStop() REQUIRES(mutex_);
-  // Waits until every worker has ended, apart from workers that are themselves inside Stop;
-  // without a deadline when `deadline` is null. True when they all ended.
-  bool WaitForWorkers(zarnplatform::MutexLock& lock, const std::chrono::steady_clock::time_point* deadline)
-      REQUIRES(mutex_);
 
   const int threadCount_;
   const int maxBackgroundWorkers_;
@@ -119,11 +114,8 @@ class WorkerPool {
   std::deque<Task> gameQueue_ GUARDED_BY(mutex_);
   std::deque<Task> backgroundQueue_ GUARDED_BY(mutex_);
   std::multimap<std::chrono::steady_clock::time_point, Task> delayed_ GUARDED_BY(mutex_);
-  const ThreadLauncher launcher_;
   int backgroundBusy_ GUARDED_BY(mutex_) = 0;
-  std::set<int> liveWorkers_ GUARDED_BY(mutex_);
   bool started_ GUARDED_BY(mutex_) = false;
-  int stoppingWorkers_ GUARDED_BY(mutex_) = 0;  // workers currently waiting inside Stop
   // Per worker, when it wakes up by itself while idle; max() while busy or idle without end.
   std::vector<std::chrono::steady_clock::time_point> wakePlans_ GUARDED_BY(mutex_);
   // Bumped when idle workers must work out again when to wake up: a delayed task came, or a
@@ -131,6 +123,7 @@ class WorkerPool {
   std::uint64_t scheduleChanges_ GUARDED_BY(mutex_) = 0;
   std::atomic<bool> stop_{false};
   ConnectionPool connections_;
+  zarnplatform::ThreadGroup workers_;
 };
 
 }  // namespace sion

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <exception>
 
-namespace ZarnSdk {
+namespace zarnplatform {
 
 template <class F>
 void Guarded(const char* what, F&& body) noexcept {
@@ -19,4 +19,4 @@ void Guarded(const char* what, F&& body) noexcept {
   }
 }
 
-}  // namespace ZarnSdk
+}  // namespace zarnplatform
