@@ -1,12 +1,10 @@
 # The tree passes the check of every layer; each planted file fails it, naming its file and line,
 # or passes where it should.
 set(check ${REPO_DIR}/cmake/ZarnLayers.cmake)
-function(run_check root layer)
-  execute_process(COMMAND ${CMAKE_COMMAND} -DROOT=${root} -DLAYER=${layer} -P ${check}
+macro(run_check at_root at_layer)
+  execute_process(COMMAND ${CMAKE_COMMAND} -DROOT=${at_root} -DLAYER=${at_layer} -P ${check}
     RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-  set(result ${result} PARENT_SCOPE)
-  set(output "${output}" PARENT_SCOPE)
-endfunction()
+endmacro()
 
 foreach(layer platform transport Sdk)
   run_check(${REPO_DIR} ${layer})
@@ -28,15 +26,14 @@ set(cases
   "Sdk|Planted.h|#include \"proxy/ProcessSdk.h\"|1"
   "Sdk|Planted.h|#include \"proxy/StringConvert.h\"|0"
   "Sdk|Planted.cpp|#include \"transport/Request.h\"|0")
-set(index 0)
 foreach(case IN LISTS cases)
-  string(REPLACE "|" ";" fields "${case}")
-  list(GET fields 0 layer)
-  list(GET fields 1 file)
-  list(GET fields 2 directive)
-  list(GET fields 3 fails)
-  math(EXPR index "${index} + 1")
-  set(root ${WORK_DIR}/${index})
+  string(REGEX MATCH "^([^|]*)\\|([^|]*)\\|(.*)\\|([01])$" fields "${case}")
+  set(layer ${CMAKE_MATCH_1})
+  set(file ${CMAKE_MATCH_2})
+  set(directive "${CMAKE_MATCH_3}")
+  set(fails ${CMAKE_MATCH_4})
+  string(MD5 root "${case}")
+  set(root ${WORK_DIR}/${root})
   file(REMOVE_RECURSE ${root})
   file(WRITE ${root}/${layer}/${file} "// planted\n\n${directive}\n")
   run_check(${root} ${layer})
