@@ -29,6 +29,7 @@ ZarnSdk::EventDeliveryTimings QuickTimings() {
 }
 
 struct DeliveryRig : UnitRig {
+  using UnitRig::UnitRig;
   EventDelivery& Started() {
     delivery.emplace(store, api, sion::DefaultThreadLauncher(), QuickTimings());
     EXPECT_TRUE(delivery->Start());
@@ -53,23 +54,17 @@ TEST(Delivery, AnEventLeavesOnlyWithANumberTheStateFileReservedAndStopStoresTheL
   const struct { std::optional<int64_t> stored; int64_t first; } cases[] = {{std::nullopt, 1}, {41, 42}, {0, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.first);
-    DeliveryRig rig;
     std::atomic<int64_t> reservedAtSend{-1};
-    // A poster of its own, which reads the state file the moment an event goes.
-    FakePoster poster([&](const ZarnSdk::OutgoingRequest&) { reservedAtSend = rig.StoredCounter(); });
-    ZarnSdk::ZarnApi api{poster, rig.urls, rig.session};
+    DeliveryRig rig([&](const ZarnSdk::OutgoingRequest&) { reservedAtSend = rig.StoredCounter(); });
     if (c.stored) rig.store.WriteConfigJson({{"EventOrder", *c.stored}}, false);
-    EventDelivery delivery{rig.store, api, sion::DefaultThreadLauncher(), QuickTimings()};
-    ASSERT_TRUE(delivery.Start());
-    const int64_t number = delivery.NextNumber().value();
+    EventDelivery& delivery = rig.Started();
+    const int64_t number = rig.Post();
     EXPECT_EQ(number, c.first);
-    delivery.Enqueue(number, Doc(number));
-    ASSERT_TRUE(poster.WaitFor(1));
-    EXPECT_EQ(poster.Request(0).body, Doc(number));
-    EXPECT_EQ(poster.Request(0).url, rig.urls.trackDataUrl);
-    EXPECT_EQ(poster.Request(0).lane, sion::Lane::Background);
+    ASSERT_EQ(rig.Sent(0), Doc(number));
+    EXPECT_EQ(rig.poster.Request(0).url, rig.urls.trackDataUrl);
+    EXPECT_EQ(rig.poster.Request(0).lane, sion::Lane::Background);
     EXPECT_GE(reservedAtSend.load(), number);
-    poster.Answer(0, ServerReply(R"({"code":200})"));
+    rig.poster.Answer(0, ServerReply(R"({"code":200})"));
     delivery.Stop();
     EXPECT_EQ(rig.StoredCounter(), number);
   }

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "FakePoster.h"
 #include "Harness.h"
@@ -21,7 +23,7 @@ const std::string kGemList =
     R"({"productId":"web_only","payChannel":[{"name":"WEB","channelProductId":"w"}]}]})";
 
 struct UnitRig {
-  UnitRig() {
+  explicit UnitRig(std::function<void(const ZarnSdk::OutgoingRequest&)> onPost = nullptr) : poster(std::move(onPost)) {
     ZarnSdk::GlobalParams global;
     global.appId = "10001";
     global.appKey = "key";
