@@ -169,7 +169,7 @@ CZarnPay::Stored CZarnPay::FinishOrderCreation(const std::optional<OrderInfo>& o
 }
 
 void CZarnPay::KeepEarlyReport(const std::string& steamOrderId, const std::string& authorized) {
-  const auto now = std::chrono::steady_clock::now();
+  const auto now = clock_();
   for (auto it = earlyReports_.begin(); it != earlyReports_.end();) {
     if (now - it->second.arrived < kEarlyReportLifetime) {
       ++it;
@@ -245,7 +245,7 @@ void CZarnPay::SendPayResult(PayResultSend send) {
   params.trxToken = "";
   params.channelProductId = order.product.channelProductId;
   std::optional<std::chrono::steady_clock::time_point> notBefore;
-  if (send.attempt > 0) notBefore = std::chrono::steady_clock::now() + send.wait;
+  if (send.attempt > 0) notBefore = clock_() + send.wait;
   api_.PostPayResult(
       params, [this, send = std::move(send)](HttpResp reply) mutable { HandlePayResultReply(reply, std::move(send)); },
       notBefore);

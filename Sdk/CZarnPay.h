@@ -16,10 +16,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <random>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "Sdk/Backoff.h"
 #include "Sdk/CZarnTrack.h"
@@ -49,11 +51,15 @@ struct OrderInfo {
 
 class CZarnPay {
  public:
+  // What the payment's waits are measured by: the kept reports' age and the resends' start.
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
   // `firstRetryDelay`: the cap of the wait before the payment result is sent again; it doubles
   // with each further attempt.
   CZarnPay(ZarnApi& api, const SessionState& session, const CZarnTrack& track,
-           std::chrono::milliseconds firstRetryDelay = kFirstRetryDelay)
-      : api_(api), session_(session), track_(track), catalogue_(api), firstRetryDelay_(firstRetryDelay) {}
+           std::chrono::milliseconds firstRetryDelay = kFirstRetryDelay, Clock clock = std::chrono::steady_clock::now)
+      : api_(api), session_(session), track_(track), catalogue_(api), firstRetryDelay_(firstRetryDelay),
+        clock_(std::move(clock)) {}
 
   ProductCatalogue& Catalogue() { return catalogue_; }
 
@@ -132,6 +138,7 @@ class CZarnPay {
   const CZarnTrack& track_;
   ProductCatalogue catalogue_;
   const std::chrono::milliseconds firstRetryDelay_;
+  const Clock clock_;
 
   zarnplatform::Mutex mutex_;
   std::unordered_map<std::string, OrderEntry> orders_ GUARDED_BY(mutex_);  // by Steam order id

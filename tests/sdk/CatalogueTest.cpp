@@ -99,23 +99,10 @@ TEST(Catalogue, FailedLoadReachesEveryWaiterUnchangedAndLeavesNothingBehind) {
   const std::string refusal = R"({"code":3005,"msg":"maintenance","retryAfter":60})";
   // The script answers every products request until it is cleared.
   struct Case { std::string name; zarnmock::ReplyScript script; int code; std::string msgPrefix, data; };
-  std::vector<Case> cases = {
+  Case cases[] = {
       {"http failure", {.body = {}, .failuresBeforeSuccess = 1000}, -502, "Http Code:500, Msg:", ""},
       {"server refusal", {.body = refusal}, 3005, "maintenance", refusal},
-      {"not json", {.body = "<html>busy</html>"}, -501, "[json.exception.parse_error", ""},
   };
-  // Each malformed list starts with a good product, which must not be entered either.
-  for (const char* bad : {R"({"productId":17,"payChannel":[{"name":"STEAM"}]})",
-                          R"({"productId":"p.x","payChannel":["STEAM"]})",
-                          R"({"productId":"p.x","payChannel":{"name":"STEAM"}})",
-                          R"("p.x")",
-                          R"({"productId":"p.x","gameCurrencyAmount":"6","payChannel":[{"name":"STEAM"}]})",
-                          R"({"productId":"p.x","gameCurrencyAmount":4294967296,"payChannel":[{"name":"STEAM"}]})",
-                          R"({"productId":"p.x","payChannel":[{"name":"STEAM","channelProductId":5}]})"}) {
-    const std::string body = R"({"code":200,"msg":"success","productList":[{"productId":"p.first","payChannel":)"
-                             R"([{"name":"STEAM","channelProductId":"c1"}]},)" + std::string(bad) + "]}";
-    cases.push_back({bad, {.body = body}, -501, "[json.exception.", ""});
-  }
   for (Case& c : cases) {
     SCOPED_TRACE(c.name);
     for (CallbackLog* log : {&CallbackSlot<1>::log(), &CallbackSlot<2>::log(), &CallbackSlot<3>::log()}) log->Clear();
