@@ -26,7 +26,7 @@ using namespace std::chrono_literals;
 const std::string kOrderNotFound = "Not Found Steam Order\xA3\xBA";  // full-width colon, GBK
 const std::string kPaymentNotified = "Notify Pay Result Callback , Data:";
 
-bool StartsWith(const std::wstring& text, const std::string& prefix) { return Narrow(text).rfind(prefix, 0) == 0; }
+bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
 
 // What the game is given for a payment result, written out by hand.
 std::string PaymentData(int64_t amount, const std::string& ext, const std::string& orderId,
@@ -57,24 +57,24 @@ TEST(Purchase, AuthorisedPaymentIsReportedOnceInFullAndCreditedToTheBuyer) {
   rig.mock().ForceSteamOrderId(steamOrder);
   // A second order under the same Steam id replaces the first, which can never be told apart
   // from it any more: the first hears that it failed, so its callback is not lost.
-  rig.core().CallPay("gem_pack_small", "replaced", CallbackSlot<2>::fn);
+  rig.core().CallPay("gem_pack_small", "replaced", CallbackSlot<2>::utf8);
   SdkRig::WaitForSavedOrder(1);
   const std::string ext = "level=3&bonus+1 % \xE4\xB8\xAD";
   rig.mock().Script(paths::kCreateOrder, {.delay = 800ms});
-  rig.core().CallPay("gem_pack_large", ext, CallbackSlot<1>::fn);
+  rig.core().CallPay("gem_pack_large", ext, CallbackSlot<1>::utf8);
   ASSERT_TRUE(rig.mock().WaitForRequests(paths::kCreateOrder, 2));
   rig.core().Logout();
   rig.mock().SetLoginUserId(5555);
-  rig.core().LoginSteam(CallbackSlot<3>::fn);
+  rig.core().LoginSteam(CallbackSlot<3>::utf8);
   ASSERT_EQ(CallbackSlot<3>::log().Single().code, 200);
   rig.core().SetServerId("s-2");
   rig.core().SetGameUserId("userB");
   ASSERT_EQ(SdkRig::WaitForSavedOrder(2), steamOrder);
   const CallbackRecord replaced = CallbackSlot<2>::log().Single();
   EXPECT_EQ(replaced.code, -501);
-  EXPECT_EQ(replaced.msg, L"Server JSON Parse Error.");
+  EXPECT_EQ(replaced.msg, "Server JSON Parse Error.");
   const json first = json::parse(rig.mock().Requests(paths::kCreateOrder).at(0).replyBody);
-  EXPECT_EQ(Narrow(replaced.data), PaymentData(first["defaultAmountMicro"].get<int64_t>(), "replaced",
+  EXPECT_EQ(replaced.data, PaymentData(first["defaultAmountMicro"].get<int64_t>(), "replaced",
                                                first["orderId"].get<std::string>(), "gem_pack_small", 0));
   EXPECT_EQ(CallbackSlot<1>::log().Count(), 0u) << "a created order is answered by its payment result only";
 
@@ -92,8 +92,8 @@ TEST(Purchase, AuthorisedPaymentIsReportedOnceInFullAndCreditedToTheBuyer) {
   SdkRig::ReportSteamDecision(steamOrder, true);
   const CallbackRecord paid = CallbackSlot<1>::log().Single();
   EXPECT_EQ(paid.code, 200);
-  EXPECT_EQ(paid.msg, L"success");
-  EXPECT_EQ(Narrow(paid.data), PaymentData(amount, ext, orderId, "gem_pack_large", 1));
+  EXPECT_EQ(paid.msg, "success");
+  EXPECT_EQ(paid.data, PaymentData(amount, ext, orderId, "gem_pack_large", 1));
   EXPECT_NE(paid.thread, std::this_thread::get_id());
   const auto notified = rig.mock().Requests(paths::kPayResult);
   ASSERT_EQ(notified.size(), 1u);
@@ -144,7 +144,7 @@ TEST(Purchase, EachOrderHearsOnePaymentResultWhateverTheServerOrSteamRepeats) {
     rig.mock().ClearScript(paths::kPayResult);
     if (c.script) rig.mock().Script(paths::kPayResult, *c.script);
     CallbackSlot<1>::log().Clear();
-    rig.core().CallPay("gem_pack_small", "d", CallbackSlot<1>::fn);
+    rig.core().CallPay("gem_pack_small", "d", CallbackSlot<1>::utf8);
     const std::string steamOrder = SdkRig::WaitForSavedOrder(++orders);
     EXPECT_TRUE(orders > 1 || steamOrder == stale);
     const json order = json::parse(rig.mock().Requests(paths::kCreateOrder).back().replyBody);
@@ -152,8 +152,8 @@ TEST(Purchase, EachOrderHearsOnePaymentResultWhateverTheServerOrSteamRepeats) {
     SdkRig::ReportSteamDecision(steamOrder, c.authorised);
     const CallbackRecord r = CallbackSlot<1>::log().Single();
     EXPECT_EQ(r.code, c.code);
-    EXPECT_TRUE(StartsWith(r.msg, c.msgPrefix)) << Narrow(r.msg);
-    EXPECT_EQ(Narrow(r.data), PaymentData(order["defaultAmountMicro"].get<int64_t>(), "d",
+    EXPECT_TRUE(StartsWith(r.msg, c.msgPrefix)) << r.msg;
+    EXPECT_EQ(r.data, PaymentData(order["defaultAmountMicro"].get<int64_t>(), "d",
                                           order["orderId"].get<std::string>(), "gem_pack_small", c.status));
     const auto sent = rig.mock().Requests(paths::kPayResult);
     ASSERT_EQ(sent.size(), before + c.sends);
@@ -183,14 +183,14 @@ TEST(Purchase, AnApprovalWhileTheDeclineIsStillBeingSentFollowsIt) {
   ASSERT_NO_FATAL_FAILURE(rig.StartReady());
   rig.mock().SetPayStatus(0);
   rig.mock().Script(paths::kPayResult, {.delay = 1000ms});
-  rig.core().CallPay("gem_pack_small", "d", CallbackSlot<1>::fn);
+  rig.core().CallPay("gem_pack_small", "d", CallbackSlot<1>::utf8);
   const std::string steamOrder = SdkRig::WaitForSavedOrder(1);
   SdkRig::ReportSteamDecision(steamOrder, false);  // handled in this order, by one thread
   SdkRig::ReportSteamDecision(steamOrder, true);
   ASSERT_TRUE(LogTap::WaitFor("Pay Result Sent Again, Data:"));
   const auto sent = rig.mock().Requests(paths::kPayResult);
   EXPECT_EQ(sent.at(0).Param("status") + sent.at(1).Param("status"), "01");
-  EXPECT_EQ(json::parse(Narrow(CallbackSlot<1>::log().Single().data))["status"], 0);
+  EXPECT_EQ(json::parse(CallbackSlot<1>::log().Single().data)["status"], 0);
 }
 
 // Against a server of the test's own: Steam approves the only pending order before its creation
@@ -244,7 +244,7 @@ TEST(Purchase, EarlyApprovalOfTheOnlyOrderAndResultsTheServerCannotReceive) {
     const auto& c = cases[n - 1];
     SCOPED_TRACE(n);
     CallbackSlot<1>::log().Clear();
-    rig.core().CallPay("gem", "", CallbackSlot<1>::fn);
+    rig.core().CallPay("gem", "", CallbackSlot<1>::utf8);
     if (n > 1) {
       ASSERT_EQ(SdkRig::WaitForSavedOrder(n), steamOrder(n));
     }
@@ -253,8 +253,8 @@ TEST(Purchase, EarlyApprovalOfTheOnlyOrderAndResultsTheServerCannotReceive) {
     SdkRig::ReportSteamDecision(steamOrder(n), true);
     const CallbackRecord r = CallbackSlot<1>::log().Single();
     EXPECT_EQ(r.code, c.code);
-    EXPECT_TRUE(StartsWith(r.msg, c.msgPrefix)) << Narrow(r.msg);
-    EXPECT_TRUE(Narrow(r.data).ends_with(R"("status":)" + std::to_string(c.status) + "}")) << Narrow(r.data);
+    EXPECT_TRUE(StartsWith(r.msg, c.msgPrefix)) << r.msg;
+    EXPECT_TRUE(r.data.ends_with(R"("status":)" + std::to_string(c.status) + "}")) << r.data;
     EXPECT_EQ(LogTap::StartingWith("Notify Pay Result Failed, Try ").size(), 3u * (n - 1)) << "not sent four times";
   }
   EXPECT_EQ(LogTap::StartingWith("Steam Report Kept For Order, Notify Now:").size(), 1u);
@@ -283,12 +283,12 @@ TEST(Purchase, OrderThatCannotBeMadeIsReportedAndNothingIsStored) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reply);
     rig.mock().Script(paths::kCreateOrder, Reply(c.reply));
-    rig.core().CallPay("gem_pack_small", "", CallbackSlot<1>::fn);
+    rig.core().CallPay("gem_pack_small", "", CallbackSlot<1>::utf8);
     ASSERT_TRUE(CallbackSlot<1>::log().WaitFor(++calls));
     const CallbackRecord r = CallbackSlot<1>::log().Records().back();
     EXPECT_EQ(r.code, c.code);
-    EXPECT_TRUE(StartsWith(r.msg, c.msgPrefix)) << Narrow(r.msg);
-    EXPECT_EQ(Narrow(r.data), c.data);
+    EXPECT_TRUE(StartsWith(r.msg, c.msgPrefix)) << r.msg;
+    EXPECT_EQ(r.data, c.data);
     EXPECT_NE(r.thread, std::this_thread::get_id());
   }
   // Nothing was stored: Steam's reports of those ids find no order.
@@ -325,10 +325,10 @@ TEST(Purchase, ACallWhoseReplyNeverCameGoesAgainOnlyWhenTheServerKnowsTheRepeat)
   }});
   ASSERT_NO_FATAL_FAILURE(rig.StartReady());
   unanswered = paths::kLogin;
-  rig.core().LoginSteam(CallbackSlot<1>::fn);
+  rig.core().LoginSteam(CallbackSlot<1>::utf8);
   EXPECT_EQ(CallbackSlot<1>::log().Single().code, 200);
   unanswered = paths::kCreateOrder;
-  rig.core().CallPay("p", "", CallbackSlot<2>::fn);
+  rig.core().CallPay("p", "", CallbackSlot<2>::utf8);
   EXPECT_EQ(CallbackSlot<2>::log().Single().code, -502);
   const auto all = server.Requests();
   const auto sent = [&all](const std::string& path) {
@@ -360,8 +360,8 @@ TEST(Purchase, StormOfPurchasesWithEarlyRepeatedAndForeignReportsAnswersEachOnce
     buyers.emplace_back([&rig, b] {
       const char* products[] = {"gem_pack_small", "gem_pack_large", "vip_upgrade"};
       for (int i = 0; i < kEach; ++i) {
-        rig.core().CallPay(products[(b + i) % 3], std::to_string(b) + "-" + std::to_string(i), CallbackSlot<1>::fn);
-        rig.sdk().Pay().QueryProducts(CallbackSlot<2>::fn);
+        rig.core().CallPay(products[(b + i) % 3], std::to_string(b) + "-" + std::to_string(i), CallbackSlot<1>::utf8);
+        rig.sdk().Pay().QueryProducts(CallbackSlot<2>::utf8);
       }
     });
   }
@@ -375,8 +375,8 @@ TEST(Purchase, StormOfPurchasesWithEarlyRepeatedAndForeignReportsAnswersEachOnce
   std::set<std::string> answered;
   const auto records = CallbackSlot<1>::log().Records();
   for (const CallbackRecord& r : records) {
-    EXPECT_EQ(r.code, 200) << Narrow(r.msg);
-    answered.insert(json::parse(Narrow(r.data))["extInfo"].get<std::string>());
+    EXPECT_EQ(r.code, 200) << r.msg;
+    answered.insert(json::parse(r.data)["extInfo"].get<std::string>());
   }
   EXPECT_EQ(records.size(), kOrders);
   EXPECT_EQ(answered.size(), kOrders) << "every purchase answered once";

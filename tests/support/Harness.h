@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -61,17 +62,18 @@ std::shared_ptr<void> BlockFile(const std::filesystem::path& path, FileBlock how
 // UTF-8 of a wide string (UTF-32 or UTF-16), independent of the SDK's converter.
 std::string Narrow(const std::wstring& w);
 
+// Texts as UTF-8 bytes, whichever interface delivered them.
 struct CallbackRecord {
   int code = 0;
-  std::wstring msg;
-  std::wstring data;
+  std::string msg;
+  std::string data;
   std::thread::id thread;
 };
 
-// Records calls of ResultCallback-shaped functions.
+// Records calls of the game's callbacks.
 class CallbackLog {
  public:
-  void Add(int code, std::wstring msg, std::wstring data);
+  void Add(int code, std::string msg, std::string data);
   // Until at least `count` calls arrived; false on timeout.
   bool WaitFor(size_t count, std::chrono::milliseconds timeout = 15s);
   std::vector<CallbackRecord> Records();
@@ -90,7 +92,8 @@ class CallbackLog {
 CallbackLog* RegisterSlotLog(CallbackLog* log);
 
 // The SDK's callback is a plain function pointer without context, so each recorder has its own
-// static trampoline: pass CallbackSlot<N>::fn, inspect CallbackSlot<N>::log().
+// static trampoline: pass CallbackSlot<N>::fn (the C++ exports' shape) or ::utf8 (the C
+// interface's, as the SDK calls it), inspect CallbackSlot<N>::log().
 template <int N>
 struct CallbackSlot {
   static CallbackLog& log() {
@@ -98,7 +101,8 @@ struct CallbackSlot {
     static CallbackLog* instance = RegisterSlotLog(new CallbackLog());
     return *instance;
   }
-  static void fn(int code, std::wstring msg, std::wstring data) { log().Add(code, std::move(msg), std::move(data)); }
+  static void fn(int code, std::wstring msg, std::wstring data) { log().Add(code, Narrow(msg), Narrow(data)); }
+  static void utf8(int32_t code, const char* msg, const char* data, void*) { log().Add(code, msg, data); }
 };
 
 // ---- child processes of the test program: a restarted game, a crash, an unload. A role runs
