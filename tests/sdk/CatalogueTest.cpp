@@ -46,8 +46,6 @@ json BuiltinAnswer() {
                  Product(1, vipDesc, "vip_upgrade", vipName)});
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-
 TEST(Catalogue, KeepsExactlyTheSteamProductsAndIsLoadedOnce) {
   // The mock's product list, or a whole products reply of its own.
   struct Case { const char* name; std::optional<std::string> catalogue, body; json expected; };
@@ -133,7 +131,7 @@ TEST(Catalogue, FailedLoadReachesEveryWaiterUnchangedAndLeavesNothingBehind) {
                                std::pair{&CallbackSlot<2>::log(), std::string("Query Product Failure, ")}}) {
       const CallbackRecord r = log->Single();
       EXPECT_EQ(r.code, c.code);
-      EXPECT_TRUE(StartsWith(r.msg, prefix + c.msgPrefix)) << r.msg;
+      EXPECT_TRUE(r.msg.starts_with(prefix + c.msgPrefix)) << r.msg;
       EXPECT_EQ(r.data, c.data);
       EXPECT_NE(r.thread, std::this_thread::get_id());
     }

@@ -26,8 +26,6 @@ using namespace std::chrono_literals;
 const std::string kOrderNotFound = "Not Found Steam Order\xA3\xBA";  // full-width colon, GBK
 const std::string kPaymentNotified = "Notify Pay Result Callback , Data:";
 
-bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-
 // What the game is given for a payment result, written out by hand.
 std::string PaymentData(int64_t amount, const std::string& ext, const std::string& orderId,
                         const std::string& productId, int status) {
@@ -152,7 +150,7 @@ TEST(Purchase, EachOrderHearsOnePaymentResultWhateverTheServerOrSteamRepeats) {
     SdkRig::ReportSteamDecision(steamOrder, c.authorised);
     const CallbackRecord r = CallbackSlot<1>::log().Single();
     EXPECT_EQ(r.code, c.code);
-    EXPECT_TRUE(StartsWith(r.msg, c.msgPrefix)) << r.msg;
+    EXPECT_TRUE(r.msg.starts_with(c.msgPrefix)) << r.msg;
     EXPECT_EQ(r.data, PaymentData(order["defaultAmountMicro"].get<int64_t>(), "d",
                                           order["orderId"].get<std::string>(), "gem_pack_small", c.status));
     const auto sent = rig.mock().Requests(paths::kPayResult);
@@ -253,7 +251,7 @@ TEST(Purchase, EarlyApprovalOfTheOnlyOrderAndResultsTheServerCannotReceive) {
     SdkRig::ReportSteamDecision(steamOrder(n), true);
     const CallbackRecord r = CallbackSlot<1>::log().Single();
     EXPECT_EQ(r.code, c.code);
-    EXPECT_TRUE(StartsWith(r.msg, c.msgPrefix)) << r.msg;
+    EXPECT_TRUE(r.msg.starts_with(c.msgPrefix)) << r.msg;
     EXPECT_TRUE(r.data.ends_with(R"("status":)" + std::to_string(c.status) + "}")) << r.data;
     EXPECT_EQ(LogTap::StartingWith("Notify Pay Result Failed, Try ").size(), 3u * (n - 1)) << "not sent four times";
   }
@@ -287,7 +285,7 @@ TEST(Purchase, OrderThatCannotBeMadeIsReportedAndNothingIsStored) {
     ASSERT_TRUE(CallbackSlot<1>::log().WaitFor(++calls));
     const CallbackRecord r = CallbackSlot<1>::log().Records().back();
     EXPECT_EQ(r.code, c.code);
-    EXPECT_TRUE(StartsWith(r.msg, c.msgPrefix)) << r.msg;
+    EXPECT_TRUE(r.msg.starts_with(c.msgPrefix)) << r.msg;
     EXPECT_EQ(r.data, c.data);
     EXPECT_NE(r.thread, std::this_thread::get_id());
   }

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -62,7 +61,6 @@ std::shared_ptr<void> BlockFile(const std::filesystem::path& path, FileBlock how
 // UTF-8 of a wide string (UTF-32 or UTF-16), independent of the SDK's converter.
 std::string Narrow(const std::wstring& w);
 
-// Texts as UTF-8 bytes, whichever interface delivered them.
 struct CallbackRecord {
   int code = 0;
   std::string msg;
@@ -70,7 +68,7 @@ struct CallbackRecord {
   std::thread::id thread;
 };
 
-// Records calls of the game's callbacks.
+// Records calls of the game's callbacks, their texts as UTF-8 whichever interface delivered them.
 class CallbackLog {
  public:
   void Add(int code, std::string msg, std::string data);
@@ -92,8 +90,7 @@ class CallbackLog {
 CallbackLog* RegisterSlotLog(CallbackLog* log);
 
 // The SDK's callback is a plain function pointer without context, so each recorder has its own
-// static trampoline: pass CallbackSlot<N>::fn (the C++ exports' shape) or ::utf8 (the C
-// interface's, as the SDK calls it), inspect CallbackSlot<N>::log().
+// static trampolines: CallbackSlot<N>::fn for the C++ exports, ::utf8 for the C interface and the SDK.
 template <int N>
 struct CallbackSlot {
   static CallbackLog& log() {
@@ -102,7 +99,7 @@ struct CallbackSlot {
     return *instance;
   }
   static void fn(int code, std::wstring msg, std::wstring data) { log().Add(code, Narrow(msg), Narrow(data)); }
-  static void utf8(int32_t code, const char* msg, const char* data, void*) { log().Add(code, msg, data); }
+  static void utf8(int code, const char* msg, const char* data, void*) { log().Add(code, msg, data); }
 };
 
 // ---- child processes of the test program: a restarted game, a crash, an unload. A role runs
