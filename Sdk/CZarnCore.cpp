@@ -8,7 +8,6 @@
 #include "Sdk/ResultCodes.h"
 #include "Sdk/ZarnLog.h"
 #include "Sdk/ZarnUtils.h"
-#include "proxy/StringConvert.h"
 
 namespace ZarnSdk {
 
@@ -77,7 +76,7 @@ void CZarnCore::InitGlobalParams(const std::string& appId, const std::string& ap
 void CZarnCore::HandleStartupReply(const HttpResp& resp, const GameCallback& callback) {
   if (resp.code == results::kSuccess) {
     // A marker of another type than number or boolean counts as "not a test device".
-    const std::optional<reply::Json> data = reply::Parse(WideToUtf8(resp.data));
+    const std::optional<reply::Json> data = reply::Parse(resp.data);
     if (data && reply::IntegerOr<int64_t>(*data, "isTestDevice", 0) == 1) ConfigureLogger(true);
     isInit_ = true;
     c_.pay.QueryProducts(GameCallback());

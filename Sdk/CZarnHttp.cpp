@@ -11,7 +11,6 @@
 #include "Sdk/ResultCodes.h"
 #include "Sdk/RetryAfter.h"
 #include "Sdk/ZarnLog.h"
-#include "proxy/StringConvert.h"
 #include "transport/Request.h"
 
 namespace ZarnSdk {
@@ -73,13 +72,13 @@ HttpResp DecodeReply(const sion::AsyncResponse& response) {
     const reply::Json envelope = reply::Json::parse(body);
     out.code = EnvelopeCode(envelope);
     if (envelope.contains("msg")) {
-      out.msg = Utf8ToWide(reply::StringValue(envelope.at("msg")));
+      out.msg = reply::StringValue(envelope.at("msg"));
     } else if (envelope.contains("message")) {
-      out.msg = Utf8ToWide(reply::StringValue(envelope.at("message")));
+      out.msg = reply::StringValue(envelope.at("message"));
     }
-    out.data = Utf8ToWide(body);
+    out.data = body;
   } catch (const std::exception& e) {
-    out = HttpResp{results::kBadReplyCode, Utf8ToWide(e.what()), std::wstring(), out.httpStatus};
+    out = HttpResp{results::kBadReplyCode, e.what(), std::string(), out.httpStatus};
   }
   return out;
 }

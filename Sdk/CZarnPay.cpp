@@ -7,7 +7,7 @@
 #include "Sdk/ReplyReader.h"
 #include "Sdk/ResultCodes.h"
 #include "Sdk/ZarnLog.h"
-#include "proxy/StringConvert.h"
+#include "platform/Utf8.h"
 
 namespace ZarnSdk {
 namespace {
@@ -78,7 +78,9 @@ void CZarnPay::CreateOrder(const std::string& productId, const std::string& extI
     return;
   }
   catalogue_.Load([this, productId, extInfo, buyer, callback]() { ContinueOrder(productId, extInfo, buyer, callback); },
-                  [callback](HttpResp reply) { callback(reply.code, L"Query Product Failure, " + reply.msg, reply.data); });
+                  [callback](HttpResp reply) {
+                    callback(reply.code, "Query Product Failure, " + reply.msg, reply.data);
+                  });
 }
 
 void CZarnPay::ContinueOrder(const std::string& productId, const std::string& extInfo, const PlayerState& buyer,
@@ -117,7 +119,7 @@ void CZarnPay::ContinueOrder(const std::string& productId, const std::string& ex
 void CZarnPay::HandleCreateOrderReply(const HttpResp& reply, OrderInfo draft) {
   std::optional<OrderInfo> order;
   if (reply.code == results::kSuccess) {
-    order = ParseOrderReply(WideToUtf8(reply.data));
+    order = ParseOrderReply(reply.data);
     if (order) {
       order->product = draft.product;
       order->callback = draft.callback;
@@ -130,7 +132,7 @@ void CZarnPay::HandleCreateOrderReply(const HttpResp& reply, OrderInfo draft) {
     LOG(ERROR) << "Steam Order Id Reused By A New Order, Older Order Failed:" << stored.displaced->steamOrderId
                << ",OrderId:" << stored.displaced->orderId;
     const SdkResult& failure = results::kServerJsonParseError;
-    stored.displaced->callback(failure.code, failure.message, Utf8ToWide(PaymentData(*stored.displaced, 0)));
+    stored.displaced->callback(failure.code, failure.message, PaymentData(*stored.displaced, 0));
   }
   if (reply.code != results::kSuccess) {
     draft.callback(reply.code, reply.msg, reply.data);
@@ -264,11 +266,11 @@ void CZarnPay::HandlePayResultReply(const HttpResp& reply, PayResultSend send) {
     }
     ++send.attempt;
     LOG(WARNING) << "Notify Pay Result Failed, Try " << send.attempt + 1 << ":" << send.steamOrderId << ","
-                 << WideToUtf8(reply.msg);
+                 << zarnplatform::SanitizeUtf8(reply.msg);
     SendPayResult(std::move(send));
     return;
   }
-  const int32_t status = PayStatus(WideToUtf8(reply.data));
+  const int32_t status = PayStatus(reply.data);
   const bool paid = reply.code == results::kSuccess && status == 1;
   std::optional<PayResultSend> next;
   {
@@ -298,7 +300,7 @@ void CZarnPay::HandlePayResultReply(const HttpResp& reply, PayResultSend send) {
     LOG(INFO) << "Pay Result Sent Again, Data:" << data;
     return;
   }
-  send.order.callback(reply.code, reply.msg, Utf8ToWide(data));
+  send.order.callback(reply.code, reply.msg, data);
   LOG(INFO) << "Notify Pay Result Callback , Data:" << data;
 }
 

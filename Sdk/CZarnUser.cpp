@@ -8,7 +8,6 @@
 #include "Sdk/ReplyReader.h"
 #include "Sdk/ResultCodes.h"
 #include "Sdk/ZarnLog.h"
-#include "proxy/StringConvert.h"
 
 namespace ZarnSdk {
 namespace {
@@ -47,7 +46,7 @@ void CZarnUser::Login(const std::string& steamId, const std::string& ticketHex, 
 void CZarnUser::HandleLoginReply(const HttpResp& resp, const std::string& steamId, uint64_t generation,
                                  const GameCallback& callback) {
   if (resp.code == results::kSuccess) {
-    const std::optional<LoginReply> parsed = ParseLoginReply(WideToUtf8(resp.data));
+    const std::optional<LoginReply> parsed = ParseLoginReply(resp.data);
     if (!parsed) {
       Report(callback, results::kServerJsonParseError);
       return;

@@ -10,11 +10,11 @@ namespace ZarnSdk {
 
 // A server reply as every feature sees it: the envelope's code and message, and the whole
 // reply body as `data`; or a local failure (-502 transport/HTTP status, -501 bad envelope)
-// with empty data.
+// with empty data. Texts are UTF-8 as the server or the transport gave them.
 struct HttpResp {
   int32_t code = 0;
-  std::wstring msg;
-  std::wstring data;
+  std::string msg;
+  std::string data;
   // The HTTP status of the reply; 0 when none arrived (the server could not be reached, or the
   // connection failed before a whole reply).
   int32_t httpStatus = 0;

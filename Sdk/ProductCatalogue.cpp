@@ -7,7 +7,6 @@
 #include "Sdk/ReplyReader.h"
 #include "Sdk/ResultCodes.h"
 #include "Sdk/ZarnLog.h"
-#include "proxy/StringConvert.h"
 
 namespace ZarnSdk {
 namespace {
@@ -89,7 +88,7 @@ void ProductCatalogue::Load(std::function<void()> onDone, std::function<void(Htt
   } catch (const std::exception& e) {
     // Nothing was queued, so no reply will end this load: end it here, or every later query
     // would wait for it for ever.
-    FailWaiters(HttpResp{results::kHttpFailureCode, Utf8ToWide(e.what()), L""});
+    FailWaiters(HttpResp{results::kHttpFailureCode, e.what(), ""});
   }
 }
 
@@ -113,9 +112,9 @@ void ProductCatalogue::HandleProductsReply(const HttpResp& reply) {
   LOG(INFO) << kLogParsingProducts;
   std::vector<ProductInfo> parsed;
   try {
-    parsed = ParseProductList(WideToUtf8(reply.data));
+    parsed = ParseProductList(reply.data);
   } catch (const Json::exception& e) {
-    FailWaiters(HttpResp{results::kBadReplyCode, Utf8ToWide(e.what()), L""});
+    FailWaiters(HttpResp{results::kBadReplyCode, e.what(), ""});
     return;
   }
   std::vector<LoadWaiter> waiters;
@@ -148,7 +147,7 @@ HttpResp ProductCatalogue::GetProductListResult() const {
   }
   Json data{{"code", results::kSuccess}, {"msg", "Success"}};
   if (!list.empty()) data["productList"] = std::move(list);
-  return HttpResp{results::kSuccess, L"Success", Utf8ToWide(CompactJson(data))};
+  return HttpResp{results::kSuccess, "Success", CompactJson(data)};
 }
 
 std::optional<ProductInfo> ProductCatalogue::Find(const std::string& productId) const {

@@ -1,6 +1,5 @@
 #include "Sdk/ResultCodes.h"
 
-#include "proxy/StringConvert.h"
 #include "zarnsdk.h"
 
 namespace ZarnSdk {
@@ -14,8 +13,8 @@ static_assert(ZARN_TICKET_TIMEOUT == results::kTicketTimeout.code &&
 static_assert(ZARN_NOT_LOGIN == results::kNotLogin.code && ZARN_BAD_REPLY == results::kBadReplyCode &&
               ZARN_BAD_REPLY == results::kServerJsonParseError.code && ZARN_HTTP_FAILURE == results::kHttpFailureCode);
 
-std::wstring HttpFailureMessage(const std::string& statusText, const std::string& transportError) {
-  return Utf8ToWide("Http Code:" + statusText + ", Msg:" + transportError);
+std::string HttpFailureMessage(const std::string& statusText, const std::string& transportError) {
+  return "Http Code:" + statusText + ", Msg:" + transportError;
 }
 
 }  // namespace ZarnSdk

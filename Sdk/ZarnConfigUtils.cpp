@@ -140,13 +140,13 @@ bool ZarnConfigUtils::WriteLocked(const json& config, bool shared) {
   return true;
 }
 
-std::string ZarnConfigUtils::GameFolder() const {
+std::string ZarnConfigUtils::EnsureGameFolder() const {
   const std::string appConfig = GetAppConfigPath();
   return appConfig.empty() ? std::string() : appConfig.substr(0, appConfig.rfind('/'));
 }
 
 std::string ZarnConfigUtils::AppFilePath(const std::string& name) const {
-  const std::string folder = GameFolder();
+  const std::string folder = EnsureGameFolder();
   return folder.empty() ? std::string() : folder + "/" + name;
 }
 
@@ -213,7 +213,7 @@ std::optional<json> ZarnConfigUtils::UpdateConfigJson(bool shared, const std::fu
 void ZarnConfigUtils::RemoveStaleTemporaryFiles() {
   MutexLock lock(mutex_);
   std::vector<std::string> folders{GetSdkDataPath()};
-  if (std::string game = GameFolder(); !game.empty()) folders.push_back(std::move(game));
+  if (std::string game = EnsureGameFolder(); !game.empty()) folders.push_back(std::move(game));
   int removed = 0;
   for (const std::string& folder : folders) {
     removed += zarnplatform::RemoveStaleTemporaryFiles(folder, std::chrono::seconds(60));

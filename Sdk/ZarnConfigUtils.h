@@ -86,8 +86,9 @@ class ZarnConfigUtils {
   std::optional<nlohmann::json> ReadLocked(bool shared) REQUIRES(mutex_);
   bool WriteLocked(const nlohmann::json& config, bool shared) REQUIRES(mutex_);
   // The game's folder (where AppConf is), made when missing; empty without a Steam app id.
-  std::string GameFolder() const;
-  // Path of a file in the game's folder; empty without a Steam app id.
+  std::string EnsureGameFolder() const;
+  // Path of a file in the game's folder, making the folder when missing; empty without a Steam
+  // app id.
   std::string AppFilePath(const std::string& name) const;
 
   const std::optional<std::string> localDataFolder_;

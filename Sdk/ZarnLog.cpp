@@ -12,7 +12,7 @@
 #include "platform/CodePage.h"
 #include "platform/Mutex.h"
 #include "platform/Platform.h"
-#include "proxy/StringConvert.h"
+#include "platform/Utf8.h"
 
 namespace ZarnSdk {
 namespace {
@@ -157,7 +157,7 @@ void CallHandlerWithDeferred() {
 
 // The game's form of a line: valid UTF-8 on one line, without the breaks around it.
 std::string OneLine(const std::string& text) {
-  std::string line = SanitizeUtf8(text);
+  std::string line = zarnplatform::SanitizeUtf8(text);
   for (char& c : line) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
   }

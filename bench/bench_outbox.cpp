@@ -92,7 +92,7 @@ std::unique_ptr<MockTap> plainMock, tlsMock, failingMock;
 std::mutex initMutex;
 std::condition_variable initAnswered;
 std::optional<int> initCode;
-void OnInit(int code, std::wstring, std::wstring) {
+void OnInit(int code, const char*, const char*, void*) {
   {
     std::lock_guard<std::mutex> lock(initMutex);
     initCode = code;

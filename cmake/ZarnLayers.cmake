@@ -9,11 +9,6 @@
 # fails naming each offending file and line, and touches STAMP when there is none.
 set(ZARN_LAYERS platform transport Sdk proxy)
 
-# Upward includes let through while they are being removed, as "<layer>:<included file>".
-# Sdk still converts text with the exports' helpers; the entry goes when they move down.
-# Nothing else belongs here.
-set(ZARN_LAYER_EXCEPTIONS "Sdk:proxy/StringConvert.h")
-
 if(NOT CMAKE_SCRIPT_MODE_FILE)
   set(ZARN_LAYER_SCRIPT ${CMAKE_CURRENT_LIST_FILE})
   function(zarn_layer_check target)
@@ -56,7 +51,7 @@ foreach(file IN LISTS files)
     endif()
     cmake_path(NORMAL_PATH included)
     string(REGEX REPLACE "/.*" "" top "${included}")
-    if(NOT top IN_LIST above OR "${LAYER}:${included}" IN_LIST ZARN_LAYER_EXCEPTIONS)
+    if(NOT top IN_LIST above)
       continue()
     endif()
     string(FIND "${text}" "${directive}" at)

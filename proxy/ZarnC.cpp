@@ -7,7 +7,7 @@
 #include "Sdk/GameCallback.h"
 #include "Sdk/ZarnLog.h"
 #include "proxy/ProcessSdk.h"
-#include "proxy/StringConvert.h"
+#include "platform/Utf8.h"
 #include "zarnsdk.h"
 
 namespace {
@@ -20,7 +20,7 @@ using ZarnSdk::WithSdk;
 std::string Text(const char* bytes, size_t length) {
   if (bytes == nullptr) return {};
   if (length == ZARN_NTS) length = std::strlen(bytes);
-  return ZarnSdk::SanitizeUtf8(std::string_view(bytes, length));
+  return zarnplatform::SanitizeUtf8(std::string_view(bytes, length));
 }
 
 }  // namespace

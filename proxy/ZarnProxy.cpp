@@ -1,18 +1,38 @@
 // The twelve C++ exports. They keep no state of their own: convert wide strings to UTF-8 and
-// forward to the process's SDK.
+// forward to the process's SDK; the game's callback hears wide strings converted from the SDK's
+// UTF-8 texts here, once.
 #include "ZarnProxy.h"
 
+#include <string>
+
+#include "Sdk/GameCallback.h"
 #include "proxy/ProcessSdk.h"
 #include "proxy/StringConvert.h"
 
 namespace ZarnProxy {
+namespace {
 
+using ZarnSdk::GameCallback;
 using ZarnSdk::SdkInstance;
 using ZarnSdk::WideToUtf8;
 using ZarnSdk::WithSdk;
 
+void CallWide(GameCallback::AnyFunction function, void* /*user*/, int32_t code, const std::string& msg,
+              const std::string& data) {
+  reinterpret_cast<ResultCallback>(function)(code, ZarnSdk::Utf8ToWide(msg), ZarnSdk::Utf8ToWide(data));
+}
+
+// The game's wide-string callback as the SDK calls it; empty for a null one.
+GameCallback Wrapped(ResultCallback callback) {
+  return GameCallback(&CallWide, reinterpret_cast<GameCallback::AnyFunction>(callback), nullptr);
+}
+
+}  // namespace
+
 void CallPay(std::wstring productId, std::wstring extInfo, ResultCallback callback) {
-  WithSdk("CallPay", [&](SdkInstance& sdk) { sdk.Core().CallPay(WideToUtf8(productId), WideToUtf8(extInfo), callback); });
+  WithSdk("CallPay", [&](SdkInstance& sdk) {
+    sdk.Core().CallPay(WideToUtf8(productId), WideToUtf8(extInfo), Wrapped(callback));
+  });
 }
 
 void Exit() {
@@ -20,7 +40,9 @@ void Exit() {
 }
 
 void Init(std::wstring appId, std::wstring appKey, ResultCallback callback) {
-  WithSdk("Init", [&](SdkInstance& sdk) { sdk.Core().InitSdk(WideToUtf8(appId), WideToUtf8(appKey), callback); });
+  WithSdk("Init", [&](SdkInstance& sdk) {
+    sdk.Core().InitSdk(WideToUtf8(appId), WideToUtf8(appKey), Wrapped(callback));
+  });
 }
 
 bool IsPayAvailable() {
@@ -30,7 +52,7 @@ bool IsPayAvailable() {
 }
 
 void Login(ResultCallback callback) {
-  WithSdk("Login", [&](SdkInstance& sdk) { sdk.Core().LoginSteam(callback); });
+  WithSdk("Login", [&](SdkInstance& sdk) { sdk.Core().LoginSteam(Wrapped(callback)); });
 }
 
 void Logout() {
@@ -42,7 +64,7 @@ void PostEvent(const std::wstring& eventName, const std::wstring& params, double
 }
 
 void QueryProducts(ResultCallback callback) {
-  WithSdk("QueryProducts", [&](SdkInstance& sdk) { sdk.Core().QueryProducts(callback); });
+  WithSdk("QueryProducts", [&](SdkInstance& sdk) { sdk.Core().QueryProducts(Wrapped(callback)); });
 }
 
 void SetGameUserId(std::wstring gameUserId) {

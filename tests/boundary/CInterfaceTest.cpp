@@ -46,16 +46,14 @@ struct CApi {
 #undef ZARN_C_EXPORTS
 using Game = boundary::Game<CApi>;
 
-// The answers to each call of the scenario, in the log its user pointer names, the texts' bytes
-// one to a wide character. Call 0 goes with every null callback. Never destroyed: SDK threads may
-// answer at exit.
+// The answers to each call of the scenario, in the log its user pointer names. Call 0 goes with
+// every null callback. Never destroyed: SDK threads may answer at exit.
 constexpr int kCalls = 8;
 CallbackLog* const calls = new CallbackLog[kCalls];
 std::atomic<int> strays{0};  // answers whose user pointer is no call's
 
 void* At(int n) { return &calls[n]; }
-std::wstring Bytes(const char* text) { return text != nullptr ? std::wstring(text, text + std::strlen(text)) : L"?"; }
-std::string Utf8(const std::wstring& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string Bytes(const char* text) { return text != nullptr ? text : "?"; }
 
 void Record(int32_t code, const char* msg, const char* data, void* user) {
   const auto at = reinterpret_cast<std::uintptr_t>(user) - reinterpret_cast<std::uintptr_t>(calls);
@@ -79,9 +77,9 @@ void PlayThroughTheCInterface(Game& game) {
   // Explicit lengths end the texts, whatever follows.
   c.init("1001-not-this", 4, "zarn-demo-key\0not-this", 13, Record, At(1));
   const CallbackRecord started = Single(1, true);
-  ASSERT_EQ(started.code, ZARN_OK) << Utf8(started.msg);
+  ASSERT_EQ(started.code, ZARN_OK) << started.msg;
   const auto config = mock.Requests(paths::kClientConfig).at(0);
-  EXPECT_EQ(Utf8(started.data), config.replyBody);
+  EXPECT_EQ(started.data, config.replyBody);
   EXPECT_EQ(config.Param("appId"), "1001");
   EXPECT_TRUE(config.ok) << "signed with another key than \"zarn-demo-key\": " << config.reason;
   c.init("1001", ZARN_NTS, "zarn-demo-key", ZARN_NTS, nullptr, At(0));
@@ -99,20 +97,20 @@ void PlayThroughTheCInterface(Game& game) {
   c.query_products(Record, At(4));
   ASSERT_EQ(Single(4, std::nullopt).code, ZARN_OK);  // the catalogue may be loaded
   c.call_pay("gem_pack_small\0x", 16, "", 0, Record, At(5));  // U+0000 is part of the id
-  boundary::ExpectSdkCode(Single(5, false), ZARN_PRODUCT_NOT_FOUND, L"Not Found Product.");
+  boundary::ExpectSdkCode(Single(5, false), ZARN_PRODUCT_NOT_FOUND, "Not Found Product.");
   c.call_pay("gem_pack_large", ZARN_NTS, "ext-\xE4\xB8\xAD\xC0", 8, Record, At(6));
   const CallbackRecord paid = Single(6, true);
-  boundary::ExpectFirstOrderPaid(mock, paid.code, Utf8(paid.data), "ext-\xE4\xB8\xAD\xEF\xBF\xBD",
+  boundary::ExpectFirstOrderPaid(mock, paid.code, paid.data, "ext-\xE4\xB8\xAD\xEF\xBF\xBD",
                                  "Night Owl \xF0\x9F\xA6\x89\xEF\xBF\xBD");
   boundary::ExpectLevelEventWithIdentity(mock);
 
   c.logout();
   c.call_pay("gem_pack_small", ZARN_NTS, "", 0, Record, At(2));
-  boundary::ExpectSdkCode(Single(2, false), ZARN_NOT_LOGIN, L"Not Login.");
+  boundary::ExpectSdkCode(Single(2, false), ZARN_NOT_LOGIN, "Not Login.");
   SteamSim_SetTicketResponse(1, -1);
   c.login(Record, At(7));
   c.exit();
-  boundary::ExpectSdkCode(Single(7, true), ZARN_PROCESS_EXIT, L"Process Exit!");
+  boundary::ExpectSdkCode(Single(7, true), ZARN_PROCESS_EXIT, "Process Exit!");
   for (int n = 0; n < kCalls; ++n) EXPECT_EQ(calls[n].Count(), n == 0 ? 0u : 1u) << "call " << n;
   EXPECT_EQ(strays, 0) << "answers came with a user pointer that no call passed";
 }

@@ -96,8 +96,8 @@ void PlayGameSession(Game& game) {
 
   sdk.Init(L"1001", L"zarn-demo-key", Throwing<1>);
   const CallbackRecord started = Single<1>(true);
-  ASSERT_EQ(started.code, 200) << Narrow(started.msg);
-  EXPECT_EQ(Narrow(started.data), mock.Requests(paths::kClientConfig).at(0).replyBody);
+  ASSERT_EQ(started.code, 200) << started.msg;
+  EXPECT_EQ(started.data, mock.Requests(paths::kClientConfig).at(0).replyBody);
   sdk.Init(L"1001", L"zarn-demo-key", nullptr);
   EXPECT_TRUE(sdk.IsPayAvailable());
   // A child made by fork() must neither wait for the SDK's threads nor send anything (its event
@@ -116,24 +116,24 @@ void PlayGameSession(Game& game) {
 
   sdk.Login(Slot<2>::fn);
   const CallbackRecord login = Single<2>(true);
-  ASSERT_EQ(login.code, 200) << Narrow(login.msg);
-  EXPECT_EQ(Narrow(login.data), mock.Requests(paths::kLogin).at(0).replyBody);
+  ASSERT_EQ(login.code, 200) << login.msg;
+  EXPECT_EQ(login.data, mock.Requests(paths::kLogin).at(0).replyBody);
   sdk.QueryProducts(Slot<3>::fn);
   ASSERT_EQ(Slot<3>::log().Single().code, 200);  // on either thread: the catalogue may be loaded
 
   sdk.CallPay(L"gem_pack_large", L"ext-\u4e2d", Slot<4>::fn);
   const CallbackRecord paid = Single<4>(true);
-  boundary::ExpectFirstOrderPaid(mock, paid.code, Narrow(paid.data), "ext-\xE4\xB8\xAD", "Night Owl \xF0\x9F\xA6\x89");
+  boundary::ExpectFirstOrderPaid(mock, paid.code, paid.data, "ext-\xE4\xB8\xAD", "Night Owl \xF0\x9F\xA6\x89");
   sdk.Logout();
   sdk.CallPay(L"gem_pack_small", L"", Throwing<5>);
-  boundary::ExpectSdkCode(Single<5>(false), -405, L"Not Login.");
+  boundary::ExpectSdkCode(Single<5>(false), -405, "Not Login.");
   boundary::ExpectLevelEventWithIdentity(mock);
 
   // Exit ends a login that waits for Steam's ticket answer; afterwards nothing is sent.
   SteamSim_SetTicketResponse(1, -1);
   sdk.Login(Throwing<6>);
   sdk.Exit();
-  boundary::ExpectSdkCode(Single<6>(true), -400, L"Process Exit!");
+  boundary::ExpectSdkCode(Single<6>(true), -400, "Process Exit!");
   const size_t sent = mock.Requests().size();
   sdk.PostEvent(L"after_exit", L"", 0.0);
   EXPECT_FALSE(mock.WaitForRequests(paths::kAnalytics, 4, std::chrono::seconds(1))) << "an event sent after Exit";

@@ -21,10 +21,8 @@ set(cases
   "platform|Planted.h|// #include \"Sdk/ZarnLog.h\"|0"
   "transport|Planted.h|#include <Sdk/ZarnLog.h>|1"
   "transport|Planted.cpp|#include \"../Sdk/ZarnLog.h\"|1"
-  "transport|Planted.h|#include \"proxy/StringConvert.h\"|1"
   "transport|Planted.h|#include \"platform/Mutex.h\"|0"
   "Sdk|Planted.h|#include \"proxy/ProcessSdk.h\"|1"
-  "Sdk|Planted.h|#include \"proxy/StringConvert.h\"|0"
   "Sdk|Planted.cpp|#include \"transport/Request.h\"|0")
 foreach(case IN LISTS cases)
   string(REGEX MATCH "^([^|]*)\\|([^|]*)\\|(.*)\\|([01])$" fields "${case}")

@@ -20,8 +20,8 @@ json Product(int amount, const std::string& desc, const std::string& id, const s
 }
 
 // The answer with its product list in id order: the list's order is the table's own.
-json Normalised(const std::wstring& data) {
-  json doc = json::parse(Narrow(data));
+json Normalised(const std::string& data) {
+  json doc = json::parse(data);
   if (doc.contains("productList")) {
     std::sort(doc["productList"].begin(), doc["productList"].end(),
               [](const json& a, const json& b) { return a["productId"] < b["productId"]; });
@@ -45,8 +45,6 @@ json BuiltinAnswer() {
                  Product(60, "60 gems", "gem_pack_small", "Small Gem Pack"),
                  Product(1, vipDesc, "vip_upgrade", vipName)});
 }
-
-bool StartsWith(const std::wstring& text, const std::string& prefix) { return Narrow(text).rfind(prefix, 0) == 0; }
 
 TEST(Catalogue, KeepsExactlyTheSteamProductsAndIsLoadedOnce) {
   // The mock's product list, or a whole products reply of its own.
@@ -78,14 +76,14 @@ TEST(Catalogue, KeepsExactlyTheSteamProductsAndIsLoadedOnce) {
     if (c.body) rig.mock().Script(paths::kProducts, {.body = c.body});
     ASSERT_NO_FATAL_FAILURE(rig.Start());  // loads the catalogue in the background
     const CallbackRecord first = rig.QueryCatalogue();
-    ASSERT_EQ(first.code, 200) << Narrow(first.msg);
-    EXPECT_EQ(first.msg, L"Success");
+    ASSERT_EQ(first.code, 200) << first.msg;
+    EXPECT_EQ(first.msg, "Success");
     EXPECT_EQ(Normalised(first.data), c.expected);
-    EXPECT_EQ(Narrow(first.data), json::parse(Narrow(first.data)).dump()) << "compact, members in ascending order";
+    EXPECT_EQ(first.data, json::parse(first.data).dump()) << "compact, members in ascending order";
 
     // Loaded: answered from memory on the asking thread before the query returns.
     CallbackSlot<1>::log().Clear();
-    rig.sdk().Pay().QueryProducts(CallbackSlot<1>::fn);
+    rig.sdk().Pay().QueryProducts(CallbackSlot<1>::utf8);
     rig.sdk().Pay().QueryProducts(ZarnSdk::GameCallback());
     const auto again = CallbackSlot<1>::log().Records();
     ASSERT_EQ(again.size(), 1u);
@@ -111,26 +109,26 @@ TEST(Catalogue, FailedLoadReachesEveryWaiterUnchangedAndLeavesNothingBehind) {
     rig.mock().Script(paths::kProducts, c.script);
     ASSERT_NO_FATAL_FAILURE(rig.Start());
     // Each hears the failure of a load: the query the start-up's, the purchase its own.
-    rig.sdk().Pay().QueryProducts(CallbackSlot<1>::fn);
+    rig.sdk().Pay().QueryProducts(CallbackSlot<1>::utf8);
     CallbackSlot<1>::log().WaitFor(1);
     EXPECT_EQ(rig.mock().RequestCount(paths::kProducts), 1u) << "the start-up load was not shared";
     ASSERT_NO_FATAL_FAILURE(rig.LogIn());
-    rig.core().CallPay("gem_pack_small", "a", CallbackSlot<2>::fn);
+    rig.core().CallPay("gem_pack_small", "a", CallbackSlot<2>::utf8);
     for (auto [log, prefix] : {std::pair{&CallbackSlot<1>::log(), std::string()},
                                std::pair{&CallbackSlot<2>::log(), std::string("Query Product Failure, ")}}) {
       const CallbackRecord r = log->Single();
       EXPECT_EQ(r.code, c.code);
-      EXPECT_TRUE(StartsWith(r.msg, prefix + c.msgPrefix)) << Narrow(r.msg);
-      EXPECT_EQ(Narrow(r.data), c.data);
+      EXPECT_TRUE(r.msg.starts_with(prefix + c.msgPrefix)) << r.msg;
+      EXPECT_EQ(r.data, c.data);
       EXPECT_NE(r.thread, std::this_thread::get_id());
     }
     // Not loaded: the next purchase has the catalogue loaded again first, then orders; a query
     // meanwhile shares that load.
     const size_t sent = rig.mock().RequestCount(paths::kProducts);
     rig.mock().ClearScript(paths::kProducts);
-    rig.core().CallPay("gem_pack_small", "b", CallbackSlot<3>::fn);
+    rig.core().CallPay("gem_pack_small", "b", CallbackSlot<3>::utf8);
     CallbackSlot<1>::log().Clear();
-    rig.sdk().Pay().QueryProducts(CallbackSlot<1>::fn);
+    rig.sdk().Pay().QueryProducts(CallbackSlot<1>::utf8);
     EXPECT_EQ(Normalised(CallbackSlot<1>::log().Single().data), BuiltinAnswer());
     SdkRig::WaitForSavedOrder(1);
     EXPECT_EQ(CallbackSlot<3>::log().Count(), 0u) << "a created order is answered by its payment result only";

@@ -68,11 +68,11 @@ TEST(Gateway, DecodesTheReplyEnvelope) {
     const ZarnSdk::HttpResp r = Decode(c.status, c.body, c.err);
     EXPECT_EQ(r.code, c.code);
     if (c.code == -501) {
-      EXPECT_NE(Narrow(r.msg).find(c.msg), std::string::npos) << Narrow(r.msg);
+      EXPECT_NE(r.msg.find(c.msg), std::string::npos) << r.msg;
     } else {
-      EXPECT_EQ(Narrow(r.msg), c.msg);
+      EXPECT_EQ(r.msg, c.msg);
     }
-    EXPECT_EQ(Narrow(r.data), c.bodyIsData ? c.body : "");
+    EXPECT_EQ(r.data, c.bodyIsData ? c.body : "");
   }
 }
 
@@ -89,12 +89,12 @@ TEST(Gateway, RefusedConnectionIsAnHttpFailureWithTheTransportText) {
   EXPECT_EQ(LogTap::StartingWith("\n" + kRequestUrl + productsUrl).at(0),
             "\n" + kRequestUrl + productsUrl + "\n" + kRequestData + products.body + "\n");
   rig.mock().Stop();  // its port now refuses connections
-  rig.core().LoginSteam(CallbackSlot<1>::fn);
+  rig.core().LoginSteam(CallbackSlot<1>::utf8);
   const CallbackRecord r = CallbackSlot<1>::log().Single();
   EXPECT_EQ(r.code, -502);
   const std::string connectFailed = "\xe8\xbf\x9e\xe6\x8e\xa5\xe5\xa4\xb1\xe8\xb4\xa5:";  // UTF-8 of 连接失败:
-  EXPECT_EQ(Narrow(r.msg).rfind("Http Code:, Msg:" + connectFailed, 0), 0u) << Narrow(r.msg);
-  EXPECT_EQ(r.data, L"");
+  EXPECT_EQ(r.msg.rfind("Http Code:, Msg:" + connectFailed, 0), 0u) << r.msg;
+  EXPECT_EQ(r.data, "");
   EXPECT_EQ(LogTap::StartingWith("\n" + kReplyUrl + rig.mock().Url(paths::kLogin) + kReplyStatus + "0\n\n").size(), 1u);
 }
 
@@ -109,7 +109,11 @@ TEST(Gateway, WideTextsConvertWholeAndInvalidInputBecomesReplacement) {
   const std::pair<std::string, std::wstring> invalid[] = {
       {"a\xFF" "b", L"a\uFFFDb"}, {"a\xC0\xAF" "b", L"a\uFFFD\uFFFDb"}, {"a\xED\xA0\x80" "b", L"a\uFFFD\uFFFD\uFFFDb"},
       {"a\xE4\xB8", L"a\uFFFD"}, {"\xF4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD"}};
-  for (const auto& [bytes, expected] : invalid) EXPECT_EQ(ZarnSdk::Utf8ToWide(bytes), expected) << bytes;
+  for (const auto& [bytes, expected] : invalid) {
+    EXPECT_EQ(ZarnSdk::Utf8ToWide(bytes), expected) << bytes;
+    ZarnSdk::GameCallback(CallbackSlot<1>::utf8)(0, bytes, "");  // the C interface hears the same
+    EXPECT_EQ(CallbackSlot<1>::log().Records().back().msg, ZarnSdk::WideToUtf8(expected)) << bytes;
+  }
 }
 
 // Only an absolute folder counts; a Windows value outside the ANSI code page keeps the state.
@@ -150,7 +154,7 @@ TEST(Gateway, ReadmeResultTableListsEverySdkResult) {
     });
   };
   for (const ZarnSdk::SdkResult& result : ZarnSdk::kSdkResults) {
-    const std::string message = "\"" + Narrow(result.message) + "\"";
+    const std::string message = "\"" + std::string(result.message) + "\"";
     EXPECT_TRUE(hasRow(std::to_string(result.code), message)) << result.code << " " << message;
   }
   EXPECT_TRUE(hasRow("-501", "the JSON parser's text"));

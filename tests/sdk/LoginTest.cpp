@@ -29,7 +29,7 @@ TEST(Login, GatesRefuseOnTheCallingThreadAndALogoutDuringALoginWins) {
   using Call = std::function<void(const ZarnSdk::GameCallback&)>;
   const auto refuses = [](const Call& call, const ZarnSdk::SdkResult& expected) {
     CallbackSlot<1>::log().Clear();
-    call(CallbackSlot<1>::fn);
+    call(CallbackSlot<1>::utf8);
     call(ZarnSdk::GameCallback());
     return AnsweredAtOnce(CallbackSlot<1>::log(), expected);
   };
@@ -66,7 +66,7 @@ TEST(Login, GatesRefuseOnTheCallingThreadAndALogoutDuringALoginWins) {
   // the player stays logged out, and events keep the last login's user id.
   rig.mock().Script(paths::kLogin, zarnmock::ReplyScript{.delay = 500ms});
   rig.mock().SetLoginUserId(777);
-  rig.core().LoginSteam(CallbackSlot<3>::fn);
+  rig.core().LoginSteam(CallbackSlot<3>::utf8);
   ASSERT_TRUE(rig.mock().WaitForRequests(paths::kLogin, 2));
   rig.core().Logout();
   EXPECT_EQ(CallbackSlot<3>::log().Single().code, 200);
@@ -76,7 +76,7 @@ TEST(Login, GatesRefuseOnTheCallingThreadAndALogoutDuringALoginWins) {
   // Exit ends a login's ticket wait (the shipped one: 100 polls, 100 ms apart) at once, and
   // refuses what comes after it.
   SteamSim_SetTicketResponse(1, -1);
-  rig.core().LoginSteam(CallbackSlot<2>::fn);
+  rig.core().LoginSteam(CallbackSlot<2>::utf8);
   const auto start = std::chrono::steady_clock::now();
   rig.core().Exit();
   ASSERT_TRUE(CallbackSlot<2>::log().WaitFor(1, 2s)) << "the wait outlived Exit";
@@ -98,15 +98,15 @@ TEST(Login, SteamTicketAnswerThenServerReplyDecideWhoIsLoggedIn) {
   ASSERT_TRUE(rig.mock().WaitForRequests(paths::kAnalytics, 1));  // the start-up event
   SteamSim_SetSteamId(kSteamId);
   // Steam's answer to the ticket (a negative delay never answers), and what the game hears.
-  struct Answer { int32_t result, delayMs; int code; std::wstring msg; };
+  struct Answer { int32_t result, delayMs; int code; std::string msg; };
   const Answer answers[] = {
-      {5, 0, -404, L"Steam Ticket Auth Failure!"}, {1, -1, -403, L"Steam Ticket TimeOut!"}, {1, 35, 200, L"success"}};
+      {5, 0, -404, "Steam Ticket Auth Failure!"}, {1, -1, -403, "Steam Ticket TimeOut!"}, {1, 35, 200, "success"}};
   for (const Answer& c : answers) {
     SCOPED_TRACE(c.code);
     SteamSim_SetTicketResponse(c.result, c.delayMs);
     CallbackSlot<1>::log().Clear();
     const auto start = std::chrono::steady_clock::now();
-    rig.core().LoginSteam(CallbackSlot<1>::fn);
+    rig.core().LoginSteam(CallbackSlot<1>::utf8);
     const CallbackRecord r = CallbackSlot<1>::log().Single();
     EXPECT_EQ(r.code, c.code);
     EXPECT_EQ(r.msg, c.msg);
@@ -131,24 +131,24 @@ TEST(Login, SteamTicketAnswerThenServerReplyDecideWhoIsLoggedIn) {
   rig.core().SetNickName("Night Owl");
   // msg unset: the JSON library's text; userId set: logged in as this user.
   struct Case {
-    int status; std::string body; int code; std::optional<std::wstring> msg; std::optional<int64_t> userId; };
-  const std::wstring parseError = L"Server JSON Parse Error.";
+    int status; std::string body; int code; std::optional<std::string> msg; std::optional<int64_t> userId; };
+  const std::string parseError = "Server JSON Parse Error.";
   const std::vector<Case> cases = {
-      {200, R"({"code":200,"msg":"ok","token":"tok-1","userId":123})", 200, L"ok", 123},
-      {200, R"({"code":200,"token":"tok-2","userId":-7})", 200, L"", -7},
-      {200, R"({"code":200,"token":"t","userId":9007199254740993})", 200, L"", 9007199254740993},
-      {200, R"({"code":200,"token":"t","userId":9223372036854775807})", 200, L"", INT64_MAX},
-      {200, R"({"code":200,"token":"t","userId":-9223372036854775808})", 200, L"", INT64_MIN},
-      {200, R"({"code":200,"token":"t","userId":true})", 200, L"", 1},
-      {200, R"({"code":200})", 200, L"", -1},
+      {200, R"({"code":200,"msg":"ok","token":"tok-1","userId":123})", 200, "ok", 123},
+      {200, R"({"code":200,"token":"tok-2","userId":-7})", 200, "", -7},
+      {200, R"({"code":200,"token":"t","userId":9007199254740993})", 200, "", 9007199254740993},
+      {200, R"({"code":200,"token":"t","userId":9223372036854775807})", 200, "", INT64_MAX},
+      {200, R"({"code":200,"token":"t","userId":-9223372036854775808})", 200, "", INT64_MIN},
+      {200, R"({"code":200,"token":"t","userId":true})", 200, "", 1},
+      {200, R"({"code":200})", 200, "", -1},
       {200, R"({"code":200,"token":5,"userId":1})", -501, parseError, std::nullopt},
       {200, R"({"code":200,"token":"t","userId":"123"})", -501, parseError, std::nullopt},
       {200, R"({"code":200,"token":"t","userId":[1]})", -501, parseError, std::nullopt},
       {200, R"({"code":200,"token":"t","userId":18446744073709551615})", -501, parseError, std::nullopt},
       {200, R"({"code":200,"token":"t","userId":1e30})", -501, parseError, std::nullopt},
       {200, R"([{"code":200,"token":"t","userId":1}])", -501, std::nullopt, std::nullopt},
-      {200, R"({"code":1001,"msg":"banned","token":"t","userId":1})", 1001, L"banned", std::nullopt},
-      {500, R"({"code":200,"token":"t","userId":1})", -502, L"Http Code:500, Msg:", std::nullopt},
+      {200, R"({"code":1001,"msg":"banned","token":"t","userId":1})", 1001, "banned", std::nullopt},
+      {500, R"({"code":200,"token":"t","userId":1})", -502, "Http Code:500, Msg:", std::nullopt},
   };
   int64_t trackedId = 100001;  // the events' user id: the last successful login's
   size_t orders = 0;
@@ -160,14 +160,14 @@ TEST(Login, SteamTicketAnswerThenServerReplyDecideWhoIsLoggedIn) {
     const size_t analytics = rig.mock().RequestCount(paths::kAnalytics);
     rig.mock().Script(paths::kLogin, zarnmock::ReplyScript{.body = c.body, .httpStatus = c.status});
     CallbackSlot<1>::log().Clear();
-    rig.core().LoginSteam(CallbackSlot<1>::fn);
+    rig.core().LoginSteam(CallbackSlot<1>::utf8);
     const CallbackRecord r = CallbackSlot<1>::log().Single();
     EXPECT_EQ(r.code, c.code);
     EXPECT_EQ(r.msg, c.msg.value_or(r.msg));
-    EXPECT_EQ(Narrow(r.data), c.code == -501 || c.code == -502 ? "" : c.body);
+    EXPECT_EQ(r.data, c.code == -501 || c.code == -502 ? "" : c.body);
     if (!c.userId) {
       CallbackSlot<2>::log().Clear();
-      rig.core().CallPay(kProduct, "", CallbackSlot<2>::fn);
+      rig.core().CallPay(kProduct, "", CallbackSlot<2>::utf8);
       EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<2>::log(), results::kNotLogin)) << "logged in by a refused reply";
       continue;
     }
@@ -239,7 +239,7 @@ TEST(Login, TicketAnswersNobodyWaitsForAreNotKept) {
   ASSERT_TRUE(WaitUntil([&] { return port->delivered >= kStray; }));
   // Steam issues handle 7 again and accepts it.
   port->nextHandle = 7;
-  rig.core().LoginSteam(CallbackSlot<1>::fn);
+  rig.core().LoginSteam(CallbackSlot<1>::utf8);
   EXPECT_EQ(CallbackSlot<1>::log().Single().code, 200) << "a stray answer was taken for this login's";
 }
 

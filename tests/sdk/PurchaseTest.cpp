@@ -26,8 +26,6 @@ using namespace std::chrono_literals;
 const std::string kOrderNotFound = "Not Found Steam Order\xA3\xBA";  // full-width colon, GBK
 const std::string kPaymentNotified = "Notify Pay Result Callback , Data:";
 
-bool StartsWith(const std::wstring& text, const std::string& prefix) { return Narrow(text).rfind(prefix, 0) == 0; }
-
 // What the game is given for a payment result, written out by hand.
 std::string PaymentData(int64_t amount, const std::string& ext, const std::string& orderId,
                         const std::string& productId, int status) {
@@ -51,11 +49,11 @@ TEST(Purchase, AuthorisedPaymentIsReportedInFullAndCreditedToTheBuyer) {
   rig.mock().ForceSteamOrderId(steamOrder);
   const std::string ext = "level=3&bonus+1 % \xE4\xB8\xAD";
   rig.mock().Script(paths::kCreateOrder, {.delay = 800ms});
-  rig.core().CallPay("gem_pack_large", ext, CallbackSlot<1>::fn);
+  rig.core().CallPay("gem_pack_large", ext, CallbackSlot<1>::utf8);
   ASSERT_TRUE(rig.mock().WaitForRequests(paths::kCreateOrder, 1));
   rig.core().Logout();
   rig.mock().SetLoginUserId(5555);
-  rig.core().LoginSteam(CallbackSlot<3>::fn);
+  rig.core().LoginSteam(CallbackSlot<3>::utf8);
   ASSERT_EQ(CallbackSlot<3>::log().Single().code, 200);
   rig.core().SetServerId("s-2");
   rig.core().SetGameUserId("userB");
@@ -76,8 +74,8 @@ TEST(Purchase, AuthorisedPaymentIsReportedInFullAndCreditedToTheBuyer) {
   SdkRig::ReportSteamDecision(steamOrder, true);
   const CallbackRecord paid = CallbackSlot<1>::log().Single();
   EXPECT_EQ(paid.code, 200);
-  EXPECT_EQ(paid.msg, L"success");
-  EXPECT_EQ(Narrow(paid.data), PaymentData(amount, ext, orderId, "gem_pack_large", 1));
+  EXPECT_EQ(paid.msg, "success");
+  EXPECT_EQ(paid.data, PaymentData(amount, ext, orderId, "gem_pack_large", 1));
   EXPECT_NE(paid.thread, std::this_thread::get_id());
   const auto notified = rig.mock().Requests(paths::kPayResult);
   ASSERT_EQ(notified.size(), 1u);
@@ -95,13 +93,13 @@ TEST(Purchase, AResultTheServerAskedToSlowDownForGoesAgainAndIsAnsweredOnce) {
   rig.mock().SetPayStatus(1);
   rig.mock().Script(paths::kPayResult,
                     {.failuresBeforeSuccess = 1, .failureHttpStatus = 429, .failureRetryAfter = "1"});
-  rig.core().CallPay("gem_pack_small", "d", CallbackSlot<1>::fn);
+  rig.core().CallPay("gem_pack_small", "d", CallbackSlot<1>::utf8);
   const std::string steamOrder = SdkRig::WaitForSavedOrder(1);
   const json order = json::parse(rig.mock().Requests(paths::kCreateOrder).back().replyBody);
   SdkRig::ReportSteamDecision(steamOrder, true);
   const CallbackRecord r = CallbackSlot<1>::log().Single();
   EXPECT_EQ(r.code, 200);
-  EXPECT_EQ(Narrow(r.data), PaymentData(order["defaultAmountMicro"].get<int64_t>(), "d",
+  EXPECT_EQ(r.data, PaymentData(order["defaultAmountMicro"].get<int64_t>(), "d",
                                         order["orderId"].get<std::string>(), "gem_pack_small", 1));
   const auto sent = rig.mock().Requests(paths::kPayResult);
   ASSERT_EQ(sent.size(), 2u);
@@ -159,7 +157,7 @@ TEST(Purchase, EarlyApprovalOfTheOnlyOrderAndResultsTheServerCannotReceive) {
     const auto& c = cases[n - 1];
     SCOPED_TRACE(n);
     CallbackSlot<1>::log().Clear();
-    rig.core().CallPay("gem", "", CallbackSlot<1>::fn);
+    rig.core().CallPay("gem", "", CallbackSlot<1>::utf8);
     if (n > 1) {
       ASSERT_EQ(SdkRig::WaitForSavedOrder(n), steamOrder(n));
     }
@@ -168,8 +166,8 @@ TEST(Purchase, EarlyApprovalOfTheOnlyOrderAndResultsTheServerCannotReceive) {
     SdkRig::ReportSteamDecision(steamOrder(n), true);
     const CallbackRecord r = CallbackSlot<1>::log().Single();
     EXPECT_EQ(r.code, c.code);
-    EXPECT_TRUE(StartsWith(r.msg, c.msgPrefix)) << Narrow(r.msg);
-    EXPECT_TRUE(Narrow(r.data).ends_with(R"("status":)" + std::to_string(c.status) + "}")) << Narrow(r.data);
+    EXPECT_TRUE(r.msg.starts_with(c.msgPrefix)) << r.msg;
+    EXPECT_TRUE(r.data.ends_with(R"("status":)" + std::to_string(c.status) + "}")) << r.data;
     EXPECT_EQ(LogTap::StartingWith("Notify Pay Result Failed, Try ").size(), 3u * (n - 1)) << "not sent four times";
   }
   EXPECT_EQ(LogTap::StartingWith("Steam Report Kept For Order, Notify Now:").size(), 1u);
@@ -196,10 +194,10 @@ TEST(Purchase, ACallWhoseReplyNeverCameGoesAgainOnlyWhenTheServerKnowsTheRepeat)
   }});
   ASSERT_NO_FATAL_FAILURE(rig.StartReady());
   unanswered = paths::kLogin;
-  rig.core().LoginSteam(CallbackSlot<1>::fn);
+  rig.core().LoginSteam(CallbackSlot<1>::utf8);
   EXPECT_EQ(CallbackSlot<1>::log().Single().code, 200);
   unanswered = paths::kCreateOrder;
-  rig.core().CallPay("p", "", CallbackSlot<2>::fn);
+  rig.core().CallPay("p", "", CallbackSlot<2>::utf8);
   EXPECT_EQ(CallbackSlot<2>::log().Single().code, -502);
   const auto all = server.Requests();
   const auto sent = [&all](const std::string& path) {
@@ -231,8 +229,8 @@ TEST(Purchase, StormOfPurchasesWithEarlyRepeatedAndForeignReportsAnswersEachOnce
     buyers.emplace_back([&rig, b] {
       const char* products[] = {"gem_pack_small", "gem_pack_large", "vip_upgrade"};
       for (int i = 0; i < kEach; ++i) {
-        rig.core().CallPay(products[(b + i) % 3], std::to_string(b) + "-" + std::to_string(i), CallbackSlot<1>::fn);
-        rig.sdk().Pay().QueryProducts(CallbackSlot<2>::fn);
+        rig.core().CallPay(products[(b + i) % 3], std::to_string(b) + "-" + std::to_string(i), CallbackSlot<1>::utf8);
+        rig.sdk().Pay().QueryProducts(CallbackSlot<2>::utf8);
       }
     });
   }
@@ -246,8 +244,8 @@ TEST(Purchase, StormOfPurchasesWithEarlyRepeatedAndForeignReportsAnswersEachOnce
   std::set<std::string> answered;
   const auto records = CallbackSlot<1>::log().Records();
   for (const CallbackRecord& r : records) {
-    EXPECT_EQ(r.code, 200) << Narrow(r.msg);
-    answered.insert(json::parse(Narrow(r.data))["extInfo"].get<std::string>());
+    EXPECT_EQ(r.code, 200) << r.msg;
+    answered.insert(json::parse(r.data)["extInfo"].get<std::string>());
   }
   EXPECT_EQ(records.size(), kOrders);
   EXPECT_EQ(answered.size(), kOrders) << "every purchase answered once";

@@ -21,16 +21,16 @@ TEST(Startup, ReplyReachesTheGameAndTheSdkIsReady) {
     EXPECT_EQ(LogTap::StartingWith("Post Event"), std::vector<std::string>{"Post Event Before Init:early_event"});
   }
   EXPECT_FALSE(fs::exists(rig.AppConfPath()));
-  rig.core().InitSdk("1001", "zarn-demo-key", CallbackSlot<1>::fn);
+  rig.core().InitSdk("1001", "zarn-demo-key", CallbackSlot<1>::utf8);
   const CallbackRecord r = CallbackSlot<1>::log().Single();
-  ASSERT_EQ(r.code, 200) << Narrow(r.msg);
+  ASSERT_EQ(r.code, 200) << r.msg;
   EXPECT_NE(r.thread, std::this_thread::get_id());
   // Started: another Init is answered before it returns, and sends nothing.
-  rig.core().InitSdk("1001", "zarn-demo-key", CallbackSlot<2>::fn);
+  rig.core().InitSdk("1001", "zarn-demo-key", CallbackSlot<2>::utf8);
   EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<2>::log(), results::kAlreadyInit));
   // The catalogue is loaded without the game asking, so its first query is answered at once.
   ASSERT_TRUE(WaitUntil([&] { return rig.sdk().Pay().Catalogue().Loaded(); }));
-  rig.core().QueryProducts(CallbackSlot<3>::fn);
+  rig.core().QueryProducts(CallbackSlot<3>::utf8);
   ASSERT_EQ(CallbackSlot<3>::log().Count(), 1u);
   EXPECT_EQ(CallbackSlot<3>::log().Records()[0].code, 200);
   EXPECT_EQ(rig.mock().RequestCount(paths::kClientConfig) + rig.mock().RequestCount(paths::kProducts), 2u);
@@ -42,43 +42,43 @@ TEST(Startup, ReplyReachesTheGameAndTheSdkIsReady) {
   EXPECT_EQ(events[0]["eventOrder"], "n1");
   EXPECT_FALSE(events[0].contains("value"));
   EXPECT_EQ(events[0]["context"].size(), 3u) << events[0]["context"].dump();
-  rig.core().InitSdk("1001", "zarn-demo-key", CallbackSlot<4>::fn);
+  rig.core().InitSdk("1001", "zarn-demo-key", CallbackSlot<4>::utf8);
   EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<4>::log(), results::kAlreadyInit));
   for (const auto& request : rig.mock().Requests()) EXPECT_TRUE(request.ok) << request.path << ": " << request.reason;
 }
 
 TEST(Startup, OnlyATestDeviceReplyTurnsLoggingOnAndOnly200Starts) {
   // msg: empty for the JSON library's text.
-  struct Case { int status; std::string body; int code; std::wstring msg; bool logging; };
+  struct Case { int status; std::string body; int code; std::string msg; bool logging; };
   const std::vector<Case> cases = {
-      {200, R"({"code":200,"msg":"ok","isTestDevice":1})", 200, L"ok", true},
-      {200, R"({"code":200,"msg":"ok","isTestDevice":true})", 200, L"ok", true},
-      {200, R"({"code":200,"msg":"ok","isTestDevice":1.0})", 200, L"ok", true},
-      {200, R"({"code":200,"msg":"ok","isTestDevice":0})", 200, L"ok", false},
-      {200, R"({"code":200,"msg":"ok"})", 200, L"ok", false},
-      {200, R"({"code":200,"msg":"ok","isTestDevice":"1"})", 200, L"ok", false},
-      {200, R"({"code":200,"msg":"ok","isTestDevice":[1]})", 200, L"ok", false},
-      {200, R"({"code":500,"msg":"down","isTestDevice":1})", 500, L"down", false},
-      {503, R"({"code":200,"msg":"ok","isTestDevice":1})", -502, L"Http Code:503, Msg:", false},
-      {200, "<html>busy</html>", -501, L"", false},
+      {200, R"({"code":200,"msg":"ok","isTestDevice":1})", 200, "ok", true},
+      {200, R"({"code":200,"msg":"ok","isTestDevice":true})", 200, "ok", true},
+      {200, R"({"code":200,"msg":"ok","isTestDevice":1.0})", 200, "ok", true},
+      {200, R"({"code":200,"msg":"ok","isTestDevice":0})", 200, "ok", false},
+      {200, R"({"code":200,"msg":"ok"})", 200, "ok", false},
+      {200, R"({"code":200,"msg":"ok","isTestDevice":"1"})", 200, "ok", false},
+      {200, R"({"code":200,"msg":"ok","isTestDevice":[1]})", 200, "ok", false},
+      {200, R"({"code":500,"msg":"down","isTestDevice":1})", 500, "down", false},
+      {503, R"({"code":200,"msg":"ok","isTestDevice":1})", -502, "Http Code:503, Msg:", false},
+      {200, "<html>busy</html>", -501, "", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.status) + " " + c.body);
     SdkRig rig(RigOptions{.testDevice = false});
     rig.mock().Script(paths::kClientConfig, zarnmock::ReplyScript{.body = c.body, .httpStatus = c.status});
     CallbackSlot<1>::log().Clear();
-    rig.core().InitSdk("1001", "zarn-demo-key", CallbackSlot<1>::fn);
+    rig.core().InitSdk("1001", "zarn-demo-key", CallbackSlot<1>::utf8);
     const CallbackRecord r = CallbackSlot<1>::log().Single();
     EXPECT_EQ(r.code, c.code);
     EXPECT_EQ(r.msg, c.msg.empty() ? r.msg : c.msg);
-    EXPECT_EQ(Narrow(r.data), c.code == -501 || c.code == -502 ? "" : c.body);
+    EXPECT_EQ(r.data, c.code == -501 || c.code == -502 ? "" : c.body);
     // Events go out either way; their checks log on the calling thread.
     LogTap::Clear();
     rig.sdk().Track().PostEvent("bad name", "", 0.0);
     EXPECT_EQ(!LogTap::StartingWith("Post Event Name Error:bad name").empty(), c.logging);
     if (c.code == 200) continue;
     CallbackSlot<2>::log().Clear();
-    rig.core().LoginSteam(CallbackSlot<2>::fn);
+    rig.core().LoginSteam(CallbackSlot<2>::utf8);
     EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<2>::log(), results::kNotInit));
   }
 }
@@ -111,7 +111,7 @@ TEST(Startup, WithoutSteamOrAThreadNothingStartsAndALaterInitTriesAgain) {
     SdkRig rig(RefusingLaunch(c.refusedLaunch));
     c.before(rig);
     CallbackSlot<1>::log().Clear();
-    rig.core().InitSdk("1001", "zarn-demo-key", CallbackSlot<1>::fn);
+    rig.core().InitSdk("1001", "zarn-demo-key", CallbackSlot<1>::utf8);
     EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<1>::log(), results::kSteamInitFailure));
     EXPECT_TRUE(rig.mock().Requests().empty()) << "neither the start-up event nor the start-up request";
     EXPECT_FALSE(fs::exists(rig.AppConfPath()));
@@ -119,7 +119,7 @@ TEST(Startup, WithoutSteamOrAThreadNothingStartsAndALaterInitTriesAgain) {
     SteamSim_SetClientRunning(true);
     SteamSim_SetAppId(SdkRig::kSteamAppId);
     CallbackSlot<2>::log().Clear();
-    rig.core().InitSdk("1001", "zarn-demo-key", CallbackSlot<2>::fn);
+    rig.core().InitSdk("1001", "zarn-demo-key", CallbackSlot<2>::utf8);
     ASSERT_EQ(CallbackSlot<2>::log().Single().code, c.retryCode);
     if (c.retryCode != 200) continue;
     ASSERT_NO_FATAL_FAILURE(rig.LogIn());
@@ -128,7 +128,7 @@ TEST(Startup, WithoutSteamOrAThreadNothingStartsAndALaterInitTriesAgain) {
   // A login whose ticket wait cannot be started hears -403 at once; the next one succeeds.
   SdkRig rig(RefusingLaunch(9));
   ASSERT_NO_FATAL_FAILURE(rig.Start());
-  rig.core().LoginSteam(CallbackSlot<3>::fn);
+  rig.core().LoginSteam(CallbackSlot<3>::utf8);
   EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<3>::log(), results::kTicketTimeout));
   ASSERT_NO_FATAL_FAILURE(rig.LogIn());
 }

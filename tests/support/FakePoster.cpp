@@ -10,8 +10,8 @@ ZarnSdk::HttpResp MakeReply(int32_t code, const std::string& msg, const std::str
                             std::optional<std::chrono::seconds> retryAfter) {
   ZarnSdk::HttpResp reply;
   reply.code = code;
-  reply.msg = std::wstring(msg.begin(), msg.end());  // the tests' texts are ASCII
-  reply.data = std::wstring(data.begin(), data.end());
+  reply.msg = msg;
+  reply.data = data;
   reply.httpStatus = httpStatus;
   reply.retryAfter = retryAfter;
   return reply;

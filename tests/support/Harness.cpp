@@ -78,7 +78,7 @@ std::string Narrow(const std::wstring& w) {
   return out;
 }
 
-void CallbackLog::Add(int code, std::wstring msg, std::wstring data) {
+void CallbackLog::Add(int code, std::string msg, std::string data) {
   // Notified under the lock: a waiter may return and destroy the log while an SDK thread is
   // still inside this call.
   std::lock_guard<std::mutex> lock(mutex_);

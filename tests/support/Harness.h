@@ -63,15 +63,15 @@ std::string Narrow(const std::wstring& w);
 
 struct CallbackRecord {
   int code = 0;
-  std::wstring msg;
-  std::wstring data;
+  std::string msg;
+  std::string data;
   std::thread::id thread;
 };
 
-// Records calls of ResultCallback-shaped functions.
+// Records calls of the game's callbacks, their texts as UTF-8 whichever interface delivered them.
 class CallbackLog {
  public:
-  void Add(int code, std::wstring msg, std::wstring data);
+  void Add(int code, std::string msg, std::string data);
   // Until at least `count` calls arrived; false on timeout.
   bool WaitFor(size_t count, std::chrono::milliseconds timeout = 15s);
   std::vector<CallbackRecord> Records();
@@ -90,7 +90,7 @@ class CallbackLog {
 CallbackLog* RegisterSlotLog(CallbackLog* log);
 
 // The SDK's callback is a plain function pointer without context, so each recorder has its own
-// static trampoline: pass CallbackSlot<N>::fn, inspect CallbackSlot<N>::log().
+// static trampolines: CallbackSlot<N>::fn for the C++ exports, ::utf8 for the C interface and the SDK.
 template <int N>
 struct CallbackSlot {
   static CallbackLog& log() {
@@ -98,7 +98,8 @@ struct CallbackSlot {
     static CallbackLog* instance = RegisterSlotLog(new CallbackLog());
     return *instance;
   }
-  static void fn(int code, std::wstring msg, std::wstring data) { log().Add(code, std::move(msg), std::move(data)); }
+  static void fn(int code, std::wstring msg, std::wstring data) { log().Add(code, Narrow(msg), Narrow(data)); }
+  static void utf8(int code, const char* msg, const char* data, void*) { log().Add(code, msg, data); }
 };
 
 // ---- child processes of the test program: a restarted game, a crash, an unload. A role runs

@@ -45,8 +45,8 @@ void InstallTap() {
 
 testing::AssertionResult IsSdkResult(const CallbackRecord& r, const ZarnSdk::SdkResult& expected) {
   if (r.code == expected.code && r.msg == expected.message && r.data.empty()) return testing::AssertionSuccess();
-  return testing::AssertionFailure() << "got " << r.code << " \"" << Narrow(r.msg) << "\" data \"" << Narrow(r.data)
-                                     << "\", not " << expected.code << " \"" << Narrow(expected.message) << "\"";
+  return testing::AssertionFailure() << "got " << r.code << " \"" << r.msg << "\" data \"" << r.data
+                                     << "\", not " << expected.code << " \"" << expected.message << "\"";
 }
 
 testing::AssertionResult AnsweredAtOnce(CallbackLog& log, const ZarnSdk::SdkResult& expected) {
@@ -138,16 +138,16 @@ std::filesystem::path SdkRig::AppConfPath() const { return DataFolder() / std::t
 // The rig's own calls report into slots of their own, far from the tests' small numbers.
 void SdkRig::Start() {
   CallbackSlot<900>::log().Clear();
-  core().InitSdk("1001", "zarn-demo-key", CallbackSlot<900>::fn);
+  core().InitSdk("1001", "zarn-demo-key", CallbackSlot<900>::utf8);
   const CallbackRecord r = CallbackSlot<900>::log().Single();
-  ASSERT_EQ(r.code, 200) << Narrow(r.msg);
+  ASSERT_EQ(r.code, 200) << r.msg;
 }
 
 void SdkRig::LogIn() {
   CallbackSlot<901>::log().Clear();
-  core().LoginSteam(CallbackSlot<901>::fn);
+  core().LoginSteam(CallbackSlot<901>::utf8);
   const CallbackRecord r = CallbackSlot<901>::log().Single();
-  ASSERT_EQ(r.code, 200) << Narrow(r.msg);
+  ASSERT_EQ(r.code, 200) << r.msg;
   core().SetServerId("s-7");
   core().SetGameUserId("role-42");
   core().SetNickName("Night Owl");
@@ -155,7 +155,7 @@ void SdkRig::LogIn() {
 
 CallbackRecord SdkRig::QueryCatalogue() {
   CallbackSlot<902>::log().Clear();
-  sdk().Pay().QueryProducts(CallbackSlot<902>::fn);
+  sdk().Pay().QueryProducts(CallbackSlot<902>::utf8);
   return CallbackSlot<902>::log().Single();
 }
 
@@ -163,7 +163,7 @@ void SdkRig::StartReady() {
   ASSERT_NO_FATAL_FAILURE(Start());
   ASSERT_NO_FATAL_FAILURE(LogIn());
   const CallbackRecord catalogue = QueryCatalogue();
-  ASSERT_EQ(catalogue.code, 200) << Narrow(catalogue.msg);
+  ASSERT_EQ(catalogue.code, 200) << catalogue.msg;
 }
 
 std::vector<nlohmann::json> SdkRig::AnalyticsEvents() const {
