@@ -9,7 +9,7 @@
 
 #include "Sdk/EventDelivery.h"
 #include "UnitRig.h"
-#include "transport/ThreadLauncher.h"
+#include "platform/ThreadLauncher.h"
 
 namespace zarntest {
 namespace {

@@ -7,7 +7,7 @@
 #include "Sdk/CZarnUser.h"
 #include "Sdk/EventDelivery.h"
 #include "UnitRig.h"
-#include "transport/ThreadLauncher.h"
+#include "platform/ThreadLauncher.h"
 
 namespace zarntest {
 namespace {

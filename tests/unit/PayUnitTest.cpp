@@ -13,7 +13,7 @@
 #include "Sdk/CZarnTrack.h"
 #include "Sdk/EventDelivery.h"
 #include "UnitRig.h"
-#include "transport/ThreadLauncher.h"
+#include "platform/ThreadLauncher.h"
 
 namespace zarntest {
 namespace {
