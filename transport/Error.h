@@ -7,14 +7,22 @@
 
 namespace sion {
 
+// What kind of failure ended an exchange, so that callers decide about retries by kind rather
+// than by reading texts. `HttpStatus` is for a whole reply whose status is not a success; the
+// transport itself never throws it.
+enum class FailureKind { Other, Resolve, Connect, Proxy, Tls, Timeout, Protocol, Cancelled, HttpStatus };
+
 class Error : public std::exception {
  public:
   Error() = default;
-  explicit Error(std::string message) : message_(std::move(message)) {}
+  explicit Error(std::string message, FailureKind kind = FailureKind::Other)
+      : message_(std::move(message)), kind_(kind) {}
   const char* what() const noexcept override { return message_.c_str(); }
+  FailureKind kind() const noexcept { return kind_; }
 
  private:
   std::string message_;
+  FailureKind kind_ = FailureKind::Other;
 };
 
 // The transport stopped waiting: a time limit passed or the worker pool is stopping. Says
