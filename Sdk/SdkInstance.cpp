@@ -18,7 +18,7 @@ SdkOptions SdkOptions::FromEnvironment() {
 SdkInstance::SdkInstance(SdkOptions options)
     : steamPort_(options.steam ? std::move(options.steam) : std::make_unique<SteamApiPort>()),
       store_(std::move(options.localDataFolder)),
-      pool_(options.workerCount, options.threadLauncher),
+      pool_(options.workerCount, options.threadLauncher, std::move(options.nameLookup)),
       http_(pool_),
       api_(http_, ApiEndpoints::FromOrigin(options.apiOrigin), session_),
       delivery_(store_, api_, options.threadLauncher, options.eventDelivery),

@@ -50,6 +50,9 @@ struct SdkOptions {
   int workerCount = sion::WorkerPool::kDefaultThreadCount;
   std::chrono::milliseconds payResultRetryDelay = CZarnPay::kFirstRetryDelay;
   EventDeliveryTimings eventDelivery;
+  // How the transport looks names up; empty for the system's resolver (tests put in a name
+  // server that never answers).
+  sion::NameLookup nameLookup;
   // Starts every thread of the SDK (workers, the Steam pump, ticket waits).
   sion::ThreadLauncher threadLauncher = sion::DefaultThreadLauncher();
 

@@ -1,14 +1,19 @@
 // The operating system's TCP sockets, as the HTTP transport needs them: per-request network
-// start-up, IPv4 name resolution, and one non-blocking IPv4 stream socket with waits that take
-// a time limit. One implementation file per OS (SocketPosix.cpp, SocketWindows.cpp).
+// start-up, name lookup for both address families, and non-blocking IPv4 or IPv6 stream sockets
+// with waits that take a time limit. One implementation file per OS (SocketPosix.cpp,
+// SocketWindows.cpp).
 //
 // Texts are UTF-8. Nothing here keeps state between calls; a TcpSocket belongs to one thread
 // at a time. Failures are returned as OS error codes, except where a function says it throws.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <signal.h>
@@ -36,12 +41,29 @@ class NetworkSession {
   NetworkSession& operator=(const NetworkSession&) = delete;
 };
 
-// The first IPv4 address of `name`, as dotted text. Throws std::runtime_error with "错误", the
-// resolver's decimal code and the system's text for it.
-std::string ResolveIpv4(const std::string& name);
+// An IPv4 or IPv6 address, in network byte order (IPv4: the first four bytes).
+struct IpAddress {
+  bool v6 = false;
+  std::array<std::uint8_t, 16> bytes{};
+  std::uint32_t scope = 0;  // IPv6 link-local zone, as the resolver gave it
+  bool operator==(const IpAddress&) const = default;
+};
 
-// Dotted IPv4 text to an address in network byte order; false when it is not one.
-bool ParseIpv4(const std::string& text, std::uint32_t& networkOrderAddress);
+// Dotted IPv4 or IPv6 text (without brackets) to an address; nullopt when it is neither.
+std::optional<IpAddress> ParseIpAddress(const std::string& text);
+// The address as text: dotted IPv4, or IPv6 in its shortest form without brackets.
+std::string FormatIpAddress(const IpAddress& address);
+
+// Every address of `name` for TCP, both families, in the order the system's resolver sorts them
+// (RFC 6724 destination selection), without repeats. Blocks for as long as the system's
+// resolver takes: call it on a thread nobody waits for (Resolver.h). Throws std::runtime_error
+// with "错误", the resolver's decimal code and the system's text for it.
+std::vector<IpAddress> LookUpName(const std::string& name);
+
+// Runs `work` on a new detached thread that keeps this library's code mapped until `work` has
+// returned, so that unloading the library while the thread still waits in the system's resolver
+// cannot leave it returning into unmapped code. False when no thread could be started.
+bool StartDetachedThread(std::function<void()> work);
 
 enum class WaitFor { Read, Write, Connect };
 enum class Readiness { Ready, TimedOut, Failed };
@@ -60,13 +82,14 @@ class TcpSocket {
   TcpSocket(const TcpSocket&) = delete;
   TcpSocket& operator=(const TcpSocket&) = delete;
 
-  // Creates a non-blocking, non-inheritable IPv4 stream socket; 0 or the OS error code.
-  int Open();
+  // Creates a non-blocking, non-inheritable stream socket of the family of IPv4 or IPv6; 0 or
+  // the OS error code.
+  int Open(bool v6 = false);
   NativeSocket Native() const { return socket_; }
 
   // Starts connecting; 0 when connected at once, kConnectPending, or the OS error code.
   static constexpr int kConnectPending = -1;
-  int StartConnect(std::uint32_t networkOrderAddress, std::uint16_t port);
+  int StartConnect(const IpAddress& address, std::uint16_t port);
   // After Wait(Connect) returned Ready: 0 when connected, else the OS error code.
   int ConnectError() const;
 
@@ -85,6 +108,10 @@ class TcpSocket {
  private:
   NativeSocket socket_ = kInvalidSocket;
 };
+
+// Waits up to `timeoutMs` until one of `sockets` has finished connecting (successfully or not):
+// its index, or -1 when none did in time.
+int WaitForAnyConnect(const std::vector<const TcpSocket*>& sockets, int timeoutMs);
 
 // The last OS socket error of this thread (errno, WSAGetLastError).
 int LastSocketError();

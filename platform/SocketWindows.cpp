@@ -10,7 +10,10 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 
@@ -84,36 +87,115 @@ NetworkSession::NetworkSession() {
 
 NetworkSession::~NetworkSession() = default;
 
-std::string ResolveIpv4(const std::string& name) {
+namespace {
+
+int ToSockaddr(const IpAddress& address, std::uint16_t port, sockaddr_storage& storage) {
+  storage = {};
+  if (address.v6) {
+    auto& six = reinterpret_cast<sockaddr_in6&>(storage);
+    six.sin6_family = AF_INET6;
+    six.sin6_port = htons(port);
+    std::memcpy(&six.sin6_addr, address.bytes.data(), 16);
+    six.sin6_scope_id = address.scope;
+    return static_cast<int>(sizeof six);
+  }
+  auto& four = reinterpret_cast<sockaddr_in&>(storage);
+  four.sin_family = AF_INET;
+  four.sin_port = htons(port);
+  std::memcpy(&four.sin_addr, address.bytes.data(), 4);
+  return static_cast<int>(sizeof four);
+}
+
+struct DetachedWork {
+  std::function<void()> work;
+  HMODULE module = nullptr;
+};
+
+DWORD WINAPI ThreadEntry(void* argument) {
+  HMODULE module = nullptr;
+  {
+    std::unique_ptr<DetachedWork> owned(static_cast<DetachedWork*>(argument));
+    module = owned->module;
+    try {
+      owned->work();
+    } catch (...) {
+    }
+  }
+  // Gives the library's reference back without returning into its code, which an unload
+  // waiting for this reference may unmap at once.
+  FreeLibraryAndExitThread(module, 0);
+}
+
+}  // namespace
+
+std::optional<IpAddress> ParseIpAddress(const std::string& text) {
+  IpAddress address;
+  if (inet_pton(AF_INET, text.c_str(), address.bytes.data()) == 1) return address;
+  address.v6 = true;
+  if (inet_pton(AF_INET6, text.c_str(), address.bytes.data()) == 1) return address;
+  return std::nullopt;
+}
+
+std::string FormatIpAddress(const IpAddress& address) {
+  char text[INET6_ADDRSTRLEN] = {};
+  // inet_ntop takes a non-const address in older headers.
+  auto bytes = address.bytes;
+  if (inet_ntop(address.v6 ? AF_INET6 : AF_INET, bytes.data(), text, sizeof text) == nullptr) return {};
+  return text;
+}
+
+std::vector<IpAddress> LookUpName(const std::string& name) {
+  NetworkSession session;
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* results = nullptr;
   const int code = getaddrinfo(name.c_str(), nullptr, &hints, &results);
-  if (code != 0 || results == nullptr) {
-    if (results != nullptr) freeaddrinfo(results);
-    // 错误 (error), then the resolver's code and the system's text for it
-    throw std::runtime_error("\xe9\x94\x99\xe8\xaf\xaf" + std::to_string(code) + SystemErrorText(code));
+  std::vector<IpAddress> addresses;
+  for (const addrinfo* entry = code == 0 ? results : nullptr; entry != nullptr; entry = entry->ai_next) {
+    IpAddress address;
+    if (entry->ai_family == AF_INET) {
+      std::memcpy(address.bytes.data(), &reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr, 4);
+    } else if (entry->ai_family == AF_INET6) {
+      const auto* six = reinterpret_cast<const sockaddr_in6*>(entry->ai_addr);
+      address.v6 = true;
+      std::memcpy(address.bytes.data(), &six->sin6_addr, 16);
+      address.scope = six->sin6_scope_id;
+    } else {
+      continue;
+    }
+    if (std::find(addresses.begin(), addresses.end(), address) == addresses.end()) addresses.push_back(address);
   }
-  char text[INET_ADDRSTRLEN] = {};
-  const auto* address = reinterpret_cast<const sockaddr_in*>(results->ai_addr);
-  const char* formatted = inet_ntop(AF_INET, &address->sin_addr, text, sizeof text);
-  freeaddrinfo(results);
-  return formatted != nullptr ? std::string(text) : std::string();
+  if (results != nullptr) freeaddrinfo(results);
+  const int failure = code != 0 ? code : (addresses.empty() ? WSAHOST_NOT_FOUND : 0);
+  // 错误 (error), then the resolver's code and the system's text for it
+  if (failure != 0) throw std::runtime_error("\xe9\x94\x99\xe8\xaf\xaf" + std::to_string(failure) + SystemErrorText(failure));
+  return addresses;
 }
 
-bool ParseIpv4(const std::string& text, std::uint32_t& networkOrderAddress) {
-  IN_ADDR address{};
-  if (inet_pton(AF_INET, text.c_str(), &address) != 1) return false;
-  networkOrderAddress = address.S_un.S_addr;
+bool StartDetachedThread(std::function<void()> work) {
+  auto owned = std::make_unique<DetachedWork>();
+  owned->work = std::move(work);
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&ThreadEntry),
+                          &owned->module)) {
+    return false;
+  }
+  const HMODULE module = owned->module;
+  HANDLE thread = CreateThread(nullptr, 0, ThreadEntry, owned.get(), 0, nullptr);
+  if (thread == nullptr) {
+    FreeLibrary(module);
+    return false;
+  }
+  owned.release();
+  CloseHandle(thread);
   return true;
 }
 
 TcpSocket::~TcpSocket() { Close(); }
 
-int TcpSocket::Open() {
+int TcpSocket::Open(bool v6) {
   Close();
-  SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, 0, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+  SOCKET s = WSASocketW(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
   if (s == INVALID_SOCKET) return WSAGetLastError();
   u_long nonBlocking = 1;
   if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
@@ -129,12 +211,10 @@ int TcpSocket::Open() {
   return 0;
 }
 
-int TcpSocket::StartConnect(std::uint32_t networkOrderAddress, std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.S_un.S_addr = networkOrderAddress;
-  if (connect(AsSocket(socket_), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return 0;
+int TcpSocket::StartConnect(const IpAddress& target, std::uint16_t port) {
+  sockaddr_storage address;
+  const int length = ToSockaddr(target, port, address);
+  if (connect(AsSocket(socket_), reinterpret_cast<const sockaddr*>(&address), length) == 0) return 0;
   const int error = WSAGetLastError();
   return error == WSAEWOULDBLOCK ? kConnectPending : error;
 }
@@ -196,6 +276,27 @@ void TcpSocket::Close() {
     closesocket(AsSocket(socket_));
     socket_ = kInvalidSocket;
   }
+}
+
+int WaitForAnyConnect(const std::vector<const TcpSocket*>& sockets, int timeoutMs) {
+  // select, as in Wait: a failed connect shows in the exception set.
+  fd_set written;
+  fd_set failed;
+  FD_ZERO(&written);
+  FD_ZERO(&failed);
+  for (const TcpSocket* socket : sockets) {
+    FD_SET(AsSocket(socket->Native()), &written);
+    FD_SET(AsSocket(socket->Native()), &failed);
+  }
+  timeval limit{};
+  limit.tv_sec = timeoutMs / 1000;
+  limit.tv_usec = (timeoutMs % 1000) * 1000;
+  if (sockets.empty() || select(0, nullptr, &written, &failed, &limit) <= 0) return -1;
+  for (std::size_t i = 0; i < sockets.size(); ++i) {
+    const SOCKET s = AsSocket(sockets[i]->Native());
+    if (FD_ISSET(s, &written) || FD_ISSET(s, &failed)) return static_cast<int>(i);
+  }
+  return -1;
 }
 
 int LastSocketError() { return WSAGetLastError(); }

@@ -60,7 +60,7 @@ bool ChunkedDecoder::Advance(const std::vector<char>& raw) {
       case State::SizeLine: {
         std::size_t eol = FindCrlf(raw, pos_, kMaxSizeLineBytes + 2, lineScanned_);
         if (eol == kNotFound) {
-          if (available > kMaxSizeLineBytes + 1) throw Error(messages::kChunkLineTooLong);
+          if (available > kMaxSizeLineBytes + 1) throw Error(messages::kChunkLineTooLong, FailureKind::Protocol);
           return false;
         }
         std::size_t size = ParseChunkSize(raw.data() + pos_, eol - pos_);
@@ -69,7 +69,7 @@ bool ChunkedDecoder::Advance(const std::vector<char>& raw) {
         if (size == 0) {
           state_ = State::Trailer;
         } else {
-          if (decoded_.size() + size > kMaxBodyBytes) throw Error(messages::kBodyTooLarge);
+          if (decoded_.size() + size > kMaxBodyBytes) throw Error(messages::kBodyTooLarge, FailureKind::Protocol);
           remaining_ = size;
           state_ = State::Data;
         }
@@ -87,7 +87,7 @@ bool ChunkedDecoder::Advance(const std::vector<char>& raw) {
       }
       case State::DataEnd: {
         if (available < 2) return false;
-        if (raw[pos_] != '\r' || raw[pos_ + 1] != '\n') throw Error(messages::kChunkNoCrlf);
+        if (raw[pos_] != '\r' || raw[pos_ + 1] != '\n') throw Error(messages::kChunkNoCrlf, FailureKind::Protocol);
         pos_ += 2;
         state_ = State::SizeLine;
         break;
@@ -97,11 +97,11 @@ bool ChunkedDecoder::Advance(const std::vector<char>& raw) {
         std::size_t budget = kMaxHeadBytes - trailerBytes_;
         std::size_t eol = FindCrlf(raw, pos_, budget, lineScanned_);
         if (eol == kNotFound) {
-          if (available >= budget) throw Error(messages::kChunkTrailerTooLarge);
+          if (available >= budget) throw Error(messages::kChunkTrailerTooLarge, FailureKind::Protocol);
           return false;
         }
         trailerBytes_ += eol - pos_ + 2;
-        if (trailerBytes_ > kMaxHeadBytes) throw Error(messages::kChunkTrailerTooLarge);
+        if (trailerBytes_ > kMaxHeadBytes) throw Error(messages::kChunkTrailerTooLarge, FailureKind::Protocol);
         bool emptyLine = eol == pos_;
         pos_ = eol + 2;
         lineScanned_ = 0;

@@ -39,7 +39,7 @@ class Connection {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  zarnplatform::TcpSocket socket;
+  std::unique_ptr<zarnplatform::TcpSocket> socket;
   std::unique_ptr<ByteStream> stream;  // over `socket`, so declared after it
   std::string ip;                      // the server's (or proxy's) address, as connected
   std::chrono::steady_clock::time_point idleSince;

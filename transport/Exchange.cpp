@@ -6,12 +6,14 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/Socket.h"
 #include "transport/ConnectionPool.h"
 #include "transport/Error.h"
 #include "transport/Messages.h"
 #include "transport/PlainStream.h"
+#include "transport/Resolver.h"
 #include "transport/ResponseReader.h"
 #include "transport/SocketWait.h"
 #include "transport/TlsStream.h"
@@ -23,65 +25,135 @@ namespace {
 // One TLS record's worth: a reply is read in a handful of calls.
 constexpr std::size_t kReadBufferBytes = 16 * 1024;
 
-bool HasAsciiLetter(const std::string& text) {
-  return std::any_of(text.begin(), text.end(), [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); });
+using Clock = std::chrono::steady_clock;
+using zarnplatform::IpAddress;
+using zarnplatform::TcpSocket;
+
+// RFC 8305: a new attempt starts this long after the previous one unless that one failed sooner.
+constexpr std::chrono::milliseconds kAttemptDelay{250};
+// How often the race looks at the cancel flag.
+constexpr std::chrono::milliseconds kSlice{20};
+
+// The addresses of `host` (a name, or a literal address), in the order to try them: the
+// families interleaved, starting with the family of the first (RFC 8305 section 4).
+std::vector<IpAddress> AddressesOf(const std::string& host, Clock::time_point deadline) {
+  if (auto literal = zarnplatform::ParseIpAddress(host)) return {*literal};
+  std::vector<IpAddress> found = CurrentResolver().Resolve(host, deadline, CurrentCancelFlag());
+  std::vector<IpAddress> same, other;
+  for (const IpAddress& address : found) (address.v6 == found.front().v6 ? same : other).push_back(address);
+  std::vector<IpAddress> ordered;
+  for (std::size_t i = 0; i < std::max(same.size(), other.size()); ++i) {
+    if (i < same.size()) ordered.push_back(same[i]);
+    if (i < other.size()) ordered.push_back(other[i]);
+  }
+  return ordered;
 }
 
-std::string AddressOf(const std::string& name) { return HasAsciiLetter(name) ? zarnplatform::ResolveIpv4(name) : name; }
+struct Attempt {
+  IpAddress address;
+  std::unique_ptr<TcpSocket> socket;
+  int error = 0;  // once it failed
+};
 
-void Connect(Request& request, zarnplatform::TcpSocket& socket) {
-  request.ip = AddressOf(request.host);
-  std::string proxyIp;
-  std::string target = request.ip;
-  int32_t targetPort = request.port;
-  if (request.useProxy) {
-    proxyIp = AddressOf(request.proxyHost);
-    target = proxyIp;
-    targetPort = request.proxyPort;
+// "Ip:<address>\n错误码：<error>" for every address tried, the first one's in the first place;
+// an attempt still under way at the deadline has no error code.
+std::string Tried(const std::vector<Attempt>& attempts) {
+  std::string text;
+  for (const Attempt& attempt : attempts) {
+    if (!text.empty()) text += "\n";
+    text += "Ip:" + zarnplatform::FormatIpAddress(attempt.address) + "\n" + messages::kErrorCode +
+            (attempt.socket ? std::string("-") : std::to_string(attempt.error));
   }
-  std::uint32_t address = 0;
-  if (!zarnplatform::ParseIpv4(target, address)) throw std::invalid_argument(messages::kAddressError);
+  return text;
+}
 
-  if (const int error = socket.Open(); error != 0) throw Error(messages::kSocketError + std::to_string(error));
-  int error = socket.StartConnect(address, static_cast<std::uint16_t>(targetPort));
-  if (error == zarnplatform::TcpSocket::kConnectPending) {
-    AwaitSocket(socket, zarnplatform::WaitFor::Connect, GetTransportTimeouts().connect, request.host);
-    error = socket.ConnectError();
+// Opens a TCP connection to `host`:`port`, racing its addresses (Happy Eyeballs): the first
+// connection made wins, the others are closed. The connect limit covers the lookup and the whole
+// race. Returns the connected socket and sets `ip` to the address that answered.
+std::unique_ptr<TcpSocket> ConnectToOrigin(const std::string& host, int32_t port, std::string& ip) {
+  const Clock::time_point deadline = std::min(Clock::now() + GetTransportTimeouts().connect, ExchangeDeadline());
+  const std::vector<IpAddress> addresses = AddressesOf(host, deadline);
+  std::vector<Attempt> attempts;
+  std::size_t next = 0;
+  Clock::time_point nextStart = Clock::now();
+  for (;;) {
+    if (CancelRequested()) throw WaitEnded(messages::kCancelled, FailureKind::Cancelled);
+    const Clock::time_point now = Clock::now();
+    const bool pending = std::any_of(attempts.begin(), attempts.end(), [](const Attempt& a) { return a.socket != nullptr; });
+    if (next < addresses.size() && (now >= nextStart || !pending)) {
+      Attempt attempt{addresses[next++], std::make_unique<TcpSocket>()};
+      attempt.error = attempt.socket->Open(attempt.address.v6);
+      if (attempt.error == 0) attempt.error = attempt.socket->StartConnect(attempt.address, static_cast<std::uint16_t>(port));
+      if (attempt.error == 0) {
+        ip = zarnplatform::FormatIpAddress(attempt.address);
+        return std::move(attempt.socket);
+      }
+      if (attempt.error != TcpSocket::kConnectPending) attempt.socket.reset();
+      attempts.push_back(std::move(attempt));
+      nextStart = Clock::now() + kAttemptDelay;
+      continue;
+    }
+    if (!pending) {
+      std::string text = std::string(messages::kConnectFailed) + "\nHost:" + host + "\n" + Tried(attempts);
+      throw Error(text, FailureKind::Connect);
+    }
+    if (now >= deadline) {
+      std::string text = messages::kTimeout + std::string("connect ") + host;
+      if (attempts.size() > 1) text += "\n" + Tried(attempts);
+      throw WaitEnded(text, FailureKind::Timeout);
+    }
+    std::vector<const TcpSocket*> racing;
+    std::vector<Attempt*> owners;
+    for (Attempt& attempt : attempts) {
+      if (attempt.socket) {
+        racing.push_back(attempt.socket.get());
+        owners.push_back(&attempt);
+      }
+    }
+    Clock::time_point until = std::min(deadline, now + kSlice);
+    if (next < addresses.size()) until = std::min(until, nextStart);
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(until - now);
+    const int ready = zarnplatform::WaitForAnyConnect(racing, static_cast<int>(std::max<long long>(0, wait.count())));
+    if (ready < 0) continue;
+    Attempt& done = *owners[static_cast<std::size_t>(ready)];
+    done.error = done.socket->ConnectError();
+    if (done.error == 0) {
+      ip = zarnplatform::FormatIpAddress(done.address);
+      return std::move(done.socket);  // the others close as `attempts` goes
+    }
+    done.socket.reset();
+    nextStart = Clock::now();  // it failed sooner: the next one need not wait
   }
-  if (error == 0) return;
-
-  std::string text = std::string(messages::kConnectFailed) + "\n";
-  text += "Host:" + request.host + "\n";
-  text += "Ip:" + request.ip + "\n";
-  if (request.useProxy) {
-    text += "Proxy IP:" + proxyIp + "\n";
-    text += "Proxy Host:" + request.proxyHost + "\n";
-  }
-  text += messages::kErrorCode + std::to_string(error);
-  throw Error(text);
 }
 
 // "https://host:443": where a kept connection may serve the next request. Through a proxy the
 // connection leads to the proxy, so it is named too.
 std::string OriginOf(const Request& request) {
-  std::string origin = request.protocol + "://" + request.host + ":" + std::to_string(request.port);
+  const bool v6 = request.host.find(':') != std::string::npos;
+  std::string origin = request.protocol + "://" + (v6 ? "[" + request.host + "]" : request.host) + ":" +
+                       std::to_string(request.port);
   if (request.useProxy) origin += " via " + request.proxyHost + ":" + std::to_string(request.proxyPort);
   return origin;
 }
 
+// The one place a new connection's socket comes from.
 std::unique_ptr<Connection> Open(Request& request, ConnectionPool* pool, const std::string& origin) {
   auto connection = std::make_unique<Connection>();
-  Connect(request, connection->socket);
+  if (request.useProxy) {
+    connection->socket = ConnectToOrigin(request.proxyHost, request.proxyPort, request.ip);
+  } else {
+    connection->socket = ConnectToOrigin(request.host, request.port, request.ip);
+  }
   connection->ip = request.ip;
   if (request.protocol == "http" || request.useProxy) {
-    connection->stream = std::make_unique<PlainStream>(connection->socket, request.host);
+    connection->stream = std::make_unique<PlainStream>(*connection->socket, request.host);
     return connection;
   }
   std::unique_ptr<SSL_SESSION, decltype(&SSL_SESSION_free)> resume(
       pool != nullptr ? pool->TakeSession(origin) : nullptr, SSL_SESSION_free);
   TlsSessionSink sink;
   if (pool != nullptr) sink = [pool, origin](SSL_SESSION* session) { pool->KeepSession(origin, session); };
-  auto stream = std::make_unique<TlsStream>(connection->socket, request.host, resume.get(), std::move(sink));
+  auto stream = std::make_unique<TlsStream>(*connection->socket, request.host, resume.get(), std::move(sink));
   stream->Handshake();
   connection->stream = std::move(stream);
   return connection;

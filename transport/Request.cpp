@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "platform/Socket.h"
 #include "transport/Error.h"
 #include "transport/Exchange.h"
 #include "transport/Messages.h"
@@ -77,9 +78,20 @@ void Request::ParseUrl(const std::string& target) {
   }
   if (target.find_first_of("\r\n", at) != std::string::npos) throw std::invalid_argument(messages::kBadUrl);
 
-  const std::size_t hostStart = at;
-  while (at < target.size() && IsHostChar(target[at])) ++at;
-  std::string hostText = target.substr(hostStart, at - hostStart);
+  std::string hostText;
+  if (at < target.size() && target[at] == '[') {
+    // An IPv6 literal (RFC 3986 section 3.2.2): kept without its brackets.
+    const std::size_t close = target.find(']', at);
+    if (close == std::string::npos) throw std::invalid_argument(messages::kBadUrl);
+    hostText = target.substr(at + 1, close - at - 1);
+    const auto address = zarnplatform::ParseIpAddress(hostText);
+    if (!address || !address->v6) throw std::invalid_argument(messages::kBadUrl);
+    at = close + 1;
+  } else {
+    const std::size_t hostStart = at;
+    while (at < target.size() && IsHostChar(target[at])) ++at;
+    hostText = target.substr(hostStart, at - hostStart);
+  }
   if (at < target.size() && target[at] == ':') ++at;
   const std::size_t portStart = at;
   while (at < target.size() && IsDigit(target[at])) ++at;
@@ -93,7 +105,9 @@ void Request::ParseUrl(const std::string& target) {
 }
 
 void Request::BuildMessage() {
-  header.Add("Host", host);
+  // An IPv6 literal goes in brackets, with its port (RFC 9110 section 7.2).
+  const bool v6 = host.find(':') != std::string::npos;
+  header.Add("Host", v6 ? "[" + host + "]:" + std::to_string(port) : host);
   header.Add("Content-Length", std::to_string(body.size()));
   std::string head = method + " " + (useProxy ? url : path) + " " + version + "\r\n";
   for (const auto& [key, value] : header.Fields()) head += key + ": " + value + "\r\n";
@@ -109,6 +123,8 @@ Response Request::Send(const std::string& target) {
   if (useProxy) CheckPort(proxyPort);
   try {
     return Exchange(*this);
+  } catch (const Error& e) {
+    throw Error(e.what(), e.kind());
   } catch (const std::exception& e) {
     throw Error(e.what());
   } catch (...) {

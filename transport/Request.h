@@ -21,9 +21,9 @@ class Request {
   std::string method;            // "GET", "POST", ...; empty until SetMethod
   std::string path;              // request target (path and query), from the URL
   std::string protocol;          // "http" or "https", from the URL
-  std::string ip;                // dotted IPv4 of the server, set while connecting
+  std::string ip;                // the address that served (IPv4 or IPv6 text), set while connecting
   std::string url;               // the URL as given to SetUrl
-  std::string host;              // host part of the URL, without port
+  std::string host;              // host part of the URL, without port (an IPv6 literal without brackets)
   std::vector<char> body;
   std::string version = "HTTP/1.1";
   Header header;                 // caller's fields first, then Host and Content-Length

@@ -37,7 +37,7 @@ int32_t ParseContentLength(const std::string& value) {
     length = length * 10 + (c - '0');
     if (length > INT32_MAX) throw std::out_of_range(messages::kNumberOutOfRange);
   }
-  if (static_cast<uint64_t>(length) > kMaxBodyBytes) throw Error(messages::kBodyTooLarge);
+  if (static_cast<uint64_t>(length) > kMaxBodyBytes) throw Error(messages::kBodyTooLarge, FailureKind::Protocol);
   return static_cast<int32_t>(length);
 }
 
@@ -54,20 +54,20 @@ bool Response::IsHeaderComplete() {
   auto at = std::search(from, source.end(), kBlankLine, kBlankLine + 4);
   if (at != source.end()) {
     headerEnd = static_cast<uint64_t>(at - source.begin()) + 4;
-    if (headerEnd > kMaxHeadBytes) throw Error(messages::kHeadTooLarge);
+    if (headerEnd > kMaxHeadBytes) throw Error(messages::kHeadTooLarge, FailureKind::Protocol);
     return true;
   }
-  if (source.size() > kMaxHeadBytes) throw Error(messages::kHeadTooLarge);
+  if (source.size() > kMaxHeadBytes) throw Error(messages::kHeadTooLarge, FailureKind::Protocol);
   // The blank line may straddle this read and the next one.
   headScanFrom_ = source.size() >= 3 ? source.size() - 3 : 0;
   return false;
 }
 
 void Response::ParseHeader() {
-  if (!IsHeaderComplete()) throw Error(std::string(messages::kParseError) + "\n" + StrSource());
+  if (!IsHeaderComplete()) throw Error(std::string(messages::kParseError) + "\n" + StrSource(), FailureKind::Protocol);
   const auto headBytes = static_cast<std::ptrdiff_t>(std::min<uint64_t>(headerEnd, source.size()));
   const std::string head(source.begin(), source.begin() + headBytes);
-  const auto fail = [this]() { return Error(std::string(messages::kParseError) + "\n" + StrSource()); };
+  const auto fail = [this]() { return Error(std::string(messages::kParseError) + "\n" + StrSource(), FailureKind::Protocol); };
 
   const std::vector<std::string> lines = Split(head, "\r\n");
   if (lines.empty() || head.find('\0') != std::string::npos) throw fail();
@@ -117,7 +117,7 @@ bool Response::IsBodyComplete() {
     body.resize(static_cast<std::size_t>(contentLength));
     return true;
   }
-  if (body.size() > kMaxBodyBytes) throw Error(messages::kBodyTooLarge);
+  if (body.size() > kMaxBodyBytes) throw Error(messages::kBodyTooLarge, FailureKind::Protocol);
   if (!isChunked || !chunked_.Advance(body)) return false;
   overran_ = chunked_.Consumed() < body.size();
   return true;
@@ -125,7 +125,7 @@ bool Response::IsBodyComplete() {
 
 void Response::DecodeChunked() {
   if (!isChunked || body.empty() || decoded_) return;
-  if (!chunked_.Advance(body)) throw Error(messages::kChunkIncomplete);
+  if (!chunked_.Advance(body)) throw Error(messages::kChunkIncomplete, FailureKind::Protocol);
   body = std::move(chunked_.Decoded());
   decoded_ = true;
   contentLength = static_cast<int32_t>(body.size());

@@ -25,7 +25,7 @@ bool ResponseReader::Advance() {
       break;
     }
     if (++interimReplies_ > kMaxInterimReplies) {
-      throw Error(std::string(messages::kParseError) + "\n" + response_.StrSource());
+      throw Error(std::string(messages::kParseError) + "\n" + response_.StrSource(), FailureKind::Protocol);
     }
     // The real reply may already have started in the bytes read with the interim one.
     std::vector<char> rest(response_.source.begin() + static_cast<std::ptrdiff_t>(response_.headerEnd),

@@ -29,9 +29,11 @@ void AwaitSocket(const zarnplatform::TcpSocket& socket, zarnplatform::WaitFor wh
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = std::min(Clock::now() + timeout, ExchangeDeadline());
   for (;;) {
-    if (CancelRequested()) throw WaitEnded(messages::kCancelled);
+    if (CancelRequested()) throw WaitEnded(messages::kCancelled, FailureKind::Cancelled);
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) throw WaitEnded(messages::kTimeout + std::string(StageName(what)) + " " + host);
+    if (left.count() <= 0) {
+      throw WaitEnded(messages::kTimeout + std::string(StageName(what)) + " " + host, FailureKind::Timeout);
+    }
     const auto slice = std::min(left, kSlice);
     switch (socket.Wait(what, static_cast<int>(slice.count()))) {
       case zarnplatform::Readiness::Ready:

@@ -31,8 +31,7 @@ TlsStream::TlsStream(zarnplatform::TcpSocket& socket, std::string host, SSL_SESS
   bool configured = SSL_set_fd(ssl_, static_cast<int>(socket_.Native())) == 1 && SSL_set_app_data(ssl_, &sink_) == 1;
   // A session the server no longer knows only costs the full handshake it would have had.
   if (resume != nullptr) configured = configured && SSL_set_session(ssl_, resume) == 1;
-  std::uint32_t address = 0;
-  if (zarnplatform::ParseIpv4(host_, address)) {
+  if (zarnplatform::ParseIpAddress(host_)) {
     // An address is never sent as SNI; the certificate must name it as an IP SAN.
     configured = configured && X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host_.c_str()) == 1;
   } else {
@@ -91,7 +90,7 @@ void TlsStream::Handshake() {
       reason = messages::kPeerClosed;
     }
     ERR_clear_error();
-    throw Error(messages::kTlsHandshake + reason);
+    throw Error(messages::kTlsHandshake + reason, FailureKind::Tls);
   }
 }
 

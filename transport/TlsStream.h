@@ -15,7 +15,7 @@ namespace sion {
 class TlsStream : public ByteStream {
  public:
   // Prepares the session for `host`: SNI for a name, and the check that the certificate
-  // matches the name or IPv4 address. `resume` (borrowed, may be null) is a session of an
+  // matches the name or the IPv4 or IPv6 address. `resume` (borrowed, may be null) is a session of an
   // earlier connection to the same server to offer for resumption; `sink` receives the
   // sessions the server grants on this connection. Throws sion::Error "openssl初始化异常".
   TlsStream(zarnplatform::TcpSocket& socket, std::string host, SSL_SESSION* resume = nullptr,

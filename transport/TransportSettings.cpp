@@ -36,6 +36,8 @@ ScopedCancelFlag::~ScopedCancelFlag() { cancelFlag = previous_; }
 
 bool CancelRequested() { return cancelFlag != nullptr && cancelFlag->load(); }
 
+const std::atomic<bool>* CurrentCancelFlag() { return cancelFlag; }
+
 ScopedExchangeDeadline::ScopedExchangeDeadline(std::chrono::steady_clock::time_point deadline)
     : previous_(exchangeDeadline) {
   exchangeDeadline = std::min(deadline, previous_);

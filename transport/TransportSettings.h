@@ -42,6 +42,8 @@ class ScopedCancelFlag {
 
 // True when the calling thread's cancel flag is set.
 bool CancelRequested();
+// The calling thread's cancel flag; null when none is installed.
+const std::atomic<bool>* CurrentCancelFlag();
 
 // While alive, every network wait on this thread ends by `deadline` at the latest. An exchange
 // installs one for its whole duration.

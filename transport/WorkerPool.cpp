@@ -26,10 +26,11 @@ void Report(const char* text) {
 
 }  // namespace
 
-WorkerPool::WorkerPool(int workerCount, ThreadLauncher launcher)
+WorkerPool::WorkerPool(int workerCount, ThreadLauncher launcher, NameLookup lookup)
     : threadCount_(workerCount),
       maxBackgroundWorkers_(std::max(1, workerCount / 3)),
       wakePlans_(static_cast<std::size_t>(std::max(1, workerCount)), std::chrono::steady_clock::time_point::max()),
+      resolver_(lookup ? std::move(lookup) : NameLookup(zarnplatform::LookUpName)),
       workers_(std::move(launcher)) {}
 
 WorkerPool::~WorkerPool() { Stop(); }
@@ -184,6 +185,7 @@ void WorkerPool::RunTasks(int index) {
   zarnplatform::BlockSigpipeOnThisThread();
   ScopedCancelFlag cancel(&stop_);
   ScopedConnectionPool keep(&connections_);
+  ScopedResolver names(&resolver_);
 
   for (;;) {
     Task task;
@@ -219,7 +221,7 @@ void WorkerPool::RunTask(Task& task) {
     const auto start = task.lane == Lane::Game ? task.submitted : std::chrono::steady_clock::now();
     const ScopedExchangeDeadline limit(start + GetTransportTimeouts().total);
     if (std::chrono::steady_clock::now() >= ExchangeDeadline()) {
-      throw Error(std::string(messages::kTimeout) + "queue " + task.request.url);
+      throw Error(std::string(messages::kTimeout) + "queue " + task.request.url, FailureKind::Timeout);
     }
     outcome.resp = task.request.Send(task.request.url);
   } catch (const std::exception& e) {

@@ -34,6 +34,7 @@
 #include "platform/ThreadLauncher.h"
 #include "transport/ConnectionPool.h"
 #include "transport/Request.h"
+#include "transport/Resolver.h"
 #include "transport/Response.h"
 
 namespace sion {
@@ -49,7 +50,9 @@ class WorkerPool {
  public:
   static constexpr int kDefaultThreadCount = 6;
 
-  explicit WorkerPool(int workerCount = kDefaultThreadCount, ThreadLauncher launcher = DefaultThreadLauncher());
+  // `lookup`: how its requests look names up (empty: the system's resolver); a test's seam.
+  explicit WorkerPool(int workerCount = kDefaultThreadCount, ThreadLauncher launcher = DefaultThreadLauncher(),
+                      NameLookup lookup = {});
   ~WorkerPool();  // Stop()
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
@@ -123,6 +126,7 @@ class WorkerPool {
   std::uint64_t scheduleChanges_ GUARDED_BY(mutex_) = 0;
   std::atomic<bool> stop_{false};
   ConnectionPool connections_;
+  Resolver resolver_;
   zarnplatform::ThreadGroup workers_;
 };
 

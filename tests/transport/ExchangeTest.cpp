@@ -180,11 +180,11 @@ TEST(Exchange, ARaisedCancelFlagEndsTheWaitWithinMoments) {
 TEST(Exchange, WritesToAVanishedPeerFailWithoutASignal) {
   uint16_t port = 0;
   const os::Socket listener = os::ListenLoopback(port);
-  std::uint32_t loopback = 0;
-  ASSERT_TRUE(zarnplatform::ParseIpv4("127.0.0.1", loopback));
+  const auto loopback = zarnplatform::ParseIpAddress("127.0.0.1");
+  ASSERT_TRUE(loopback);
   zarnplatform::TcpSocket socket;
   ASSERT_EQ(socket.Open(), 0);
-  const int started = socket.StartConnect(loopback, port);
+  const int started = socket.StartConnect(*loopback, port);
   ASSERT_TRUE(started == 0 || started == zarnplatform::TcpSocket::kConnectPending) << started;
   os::Close(os::Accept(listener));
   os::Close(listener);
