@@ -74,6 +74,11 @@ void CZarnCore::InitGlobalParams(const std::string& appId, const std::string& ap
 }
 
 void CZarnCore::HandleStartupReply(const HttpResp& resp, const GameCallback& callback) {
+  // Exit cut the start-up short.
+  if (resp.code == results::kProcessExit.code && c_.steam.Exited()) {
+    Report(callback, results::kSteamInitFailure);
+    return;
+  }
   if (resp.code == results::kSuccess) {
     // A marker of another type than number or boolean counts as "not a test device".
     const std::optional<reply::Json> data = reply::Parse(resp.data);

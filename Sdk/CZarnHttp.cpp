@@ -11,6 +11,7 @@
 #include "Sdk/ResultCodes.h"
 #include "Sdk/RetryAfter.h"
 #include "Sdk/ZarnLog.h"
+#include "transport/Messages.h"
 #include "transport/Request.h"
 
 namespace ZarnSdk {
@@ -100,7 +101,13 @@ void CZarnHttp::PostCallback(const std::string& url, const std::string& data, Ht
     const std::string body = status == 200 ? response.resp.StrBody() : std::string();
     LOG(INFO) << "\n" << kLabelReplyUrl << url << kLabelReplyStatus << status << "\n"
               << GbkText{status == 200 ? kLabelReplyBody.bytes : ""} << Secret{body} << "\n";
-    if (callback) callback(DecodeReply(response));
+    if (!callback) return;
+    // Cut short by Exit: the game hears why, not a network failure.
+    if (response.err == sion::messages::kCancelled && response.resp.statusCode.empty()) {
+      callback(HttpResp{results::kProcessExit.code, results::kProcessExit.message, std::string()});
+      return;
+    }
+    callback(DecodeReply(response));
   };
   // The maker runs inside Submit on this thread, so borrowing `header` is safe.
   auto maker = [&url, &data, header, repeatable]() {

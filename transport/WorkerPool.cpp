@@ -86,7 +86,11 @@ void WorkerPool::Stop() {
   std::deque<Task> dropped;
   {
     MutexLock lock(mutex_);
+    answerCut_.store(true);
     dropped = RequestStop();
+  }
+  for (Task& task : dropped) {
+    if (task.lane == Lane::Game) AnswerCut(task);
   }
   workers_.WaitAll();
   // Unlocked: closing sends TLS close_notify.
@@ -229,11 +233,24 @@ void WorkerPool::RunTask(Task& task) {
   } catch (...) {
     outcome.err = messages::kUnknownException;
   }
-  // A pool that is stopping delivers nothing more.
-  if (stop_) return;
+  // A pool that is stopping delivers nothing more, but the game hears that its call was cut.
+  if (stop_) {
+    if (task.lane == Lane::Game && answerCut_) AnswerCut(task);
+    return;
+  }
   try {
     if (!task.callback) throw std::bad_function_call();
     task.callback(std::move(outcome));
+  } catch (const std::exception& e) {
+    Report(e.what());
+  } catch (...) {
+    Report(messages::kUnknownException);
+  }
+}
+
+void WorkerPool::AnswerCut(Task& task) {
+  try {
+    if (task.callback) task.callback(AsyncResponse{Response(), messages::kCancelled});
   } catch (const std::exception& e) {
     Report(e.what());
   } catch (...) {

@@ -75,8 +75,10 @@ class WorkerPool {
                 std::function<void(AsyncResponse)> completion, Lane lane) EXCLUDES(mutex_);
 
   // Ends the workers and waits until every one has ended: idle ones at once, busy ones after
-  // their request is cut short and any completion already running has returned. Queued tasks
-  // are dropped, kept connections closed. Safe to call repeatedly and from a completion
+  // their request is cut short and any completion already running has returned. Kept
+  // connections are closed. Every game call not answered yet, running or queued, hears back
+  // once before Stop returns, with the error text "请求已取消" (on its worker, or for queued ones
+  // on the calling thread); queued background work is dropped. Safe to call repeatedly and from a completion
   // function (then it waits for all other workers; the calling worker ends after its completion
   // function returns).
   void Stop() EXCLUDES(mutex_);
@@ -103,6 +105,8 @@ class WorkerPool {
   // false for kept connections to close.
   bool AwaitWork(zarnplatform::MutexLock& lock, int index) REQUIRES(mutex_);
   void RunTask(Task& task);
+  // A game call cut short by Stop: its completion hears "请求已取消".
+  static void AnswerCut(Task& task);
   bool HasRunnableTask() const REQUIRES(mutex_);
   // Moves the delayed tasks whose time has come into their lanes; returns when the next is due.
   std::chrono::steady_clock::time_point ReleaseDueTasks() REQUIRES(mutex_);
@@ -125,6 +129,7 @@ class WorkerPool {
   // kept connection now expires before any idle worker wakes up.
   std::uint64_t scheduleChanges_ GUARDED_BY(mutex_) = 0;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> answerCut_{false};  // Stop (not the unload) answers the game calls it cuts
   ConnectionPool connections_;
   Resolver resolver_;
   zarnplatform::ThreadGroup workers_;

@@ -1,9 +1,15 @@
 // Start-up: the reply handed to the game, test-device logging, the catalogue loaded ahead of the
 // game, the start-up event, and the refusals that send nothing.
 #include <atomic>
+#include <condition_variable>
+#include <cstdio>
 #include <memory>
+#include <mutex>
+#include <optional>
 
+#include "ScriptedServer.h"
 #include "SdkRig.h"
+#include "TestAuthority.h"
 
 namespace zarntest {
 namespace {
@@ -131,6 +137,74 @@ TEST(Startup, WithoutSteamOrAThreadNothingStartsAndALaterInitTriesAgain) {
   rig.core().LoginSteam(CallbackSlot<3>::utf8);
   EXPECT_TRUE(AnsweredAtOnce(CallbackSlot<3>::log(), results::kTicketTimeout));
   ASSERT_NO_FATAL_FAILURE(rig.LogIn());
+}
+
+// A name lookup that never answers until the test ends.
+struct Gate {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool asked = false, open = false;
+};
+
+// Exit ends within half a second whatever the network does, and a start-up it cuts short hears
+// -402 once before Exit returns.
+TEST(Startup, ExitIsPromptWhateverTheNetworkDoesAndAnswersTheStartUpItCuts) {
+  using Connection = ScriptedServer::Connection;
+  const auto identity = zarncert::MakeServerCert(TrustedAuthority(), {"localhost"}, {"127.0.0.1"});
+  const struct {
+    const char* name;
+    ScriptedServer::Script script;  // none: the name server never answers
+    bool tls;
+  } stalls[] = {
+      {"name server never answers", {}, true},
+      {"server accepts, never answers",
+       [](Connection& c) {
+         c.ReadRequest();
+         c.HoldUntilReleased();
+       },
+       true},
+      {"TLS handshake stalls", [](Connection& c) { c.HoldUntilReleased(); }, false},
+      {"reply trickles a byte a second",
+       [](Connection& c) {
+         c.ReadRequest();
+         c.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n");
+         for (int i = 0; i < 60 && c.Send("x"); ++i) c.Pause(1s);
+       },
+       true},
+  };
+  for (const auto& stall : stalls) {
+    SCOPED_TRACE(stall.name);
+    const auto gate = std::make_shared<Gate>();
+    std::optional<ScriptedServer> server;
+    if (stall.script) server.emplace(stall.script, stall.tls ? std::optional(identity) : std::nullopt);
+    RigOptions options;
+    options.adjust = [&](ZarnSdk::SdkOptions& sdk) {
+      sdk.apiOrigin = server ? "https://127.0.0.1:" + std::to_string(server->Port()) : "https://stalled.test";
+      sdk.nameLookup = [gate](const std::string&) {
+        std::unique_lock<std::mutex> lock(gate->mutex);
+        gate->asked = true;
+        gate->changed.wait(lock, [&gate] { return gate->open; });
+        return std::vector<zarnplatform::IpAddress>{};
+      };
+    };
+    SdkRig rig(options);
+    CallbackSlot<1>::log().Clear();
+    rig.core().InitSdk("1001", "zarn-demo-key", CallbackSlot<1>::utf8);
+    ASSERT_TRUE(WaitUntil([&] {
+      if (!server) return std::lock_guard<std::mutex>(gate->mutex), gate->asked;
+      return stall.tls ? !server->Requests().empty() : server->WaitForConnections(1, 0ms);
+    }));
+    const auto start = std::chrono::steady_clock::now();
+    rig.core().Exit();
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_LT(took, 500ms);
+    std::printf("exit under \"%s\": %lld ms\n", stall.name, static_cast<long long>(took.count()));
+    const std::vector<CallbackRecord> heard = CallbackSlot<1>::log().Records();
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_TRUE(IsSdkResult(heard[0], results::kSteamInitFailure));
+    std::lock_guard<std::mutex>(gate->mutex), gate->open = true;
+    gate->changed.notify_all();
+  }
 }
 
 }  // namespace

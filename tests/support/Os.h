@@ -68,8 +68,9 @@ bool OnlyOwnerMayRead(const std::string& path);
 // ---- loopback sockets, for the tests' own servers
 using Socket = std::intptr_t;
 inline constexpr Socket kNoSocket = -1;
-// A TCP socket listening on 127.0.0.1; `port` 0 picks a free one and returns it.
-Socket ListenLoopback(uint16_t& port);
+// A TCP socket listening on `host` (a loopback address: 127.x.y.z or ::1); `port` 0 picks a free
+// one and returns it. Throws when it cannot (no IPv6 on the machine, the port taken).
+Socket ListenLoopback(uint16_t& port, const std::string& host = "127.0.0.1");
 // A socket bound to a loopback port that never listens: connections to it are refused.
 Socket BindWithoutListening(uint16_t& port);
 // A loopback port where connection attempts neither complete nor fail: its listener takes no

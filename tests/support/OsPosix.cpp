@@ -152,29 +152,37 @@ bool OnlyOwnerMayRead(const std::string& path) {
 
 namespace {
 
-Socket BoundLoopback(uint16_t& port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+Socket BoundLoopback(uint16_t& port, const std::string& host = "127.0.0.1") {
+  sockaddr_in6 address{};  // large enough for either family
+  auto& four = reinterpret_cast<sockaddr_in&>(address);
+  const bool v6 = inet_pton(AF_INET6, host.c_str(), &address.sin6_addr) == 1;
+  if (v6) {
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(port);
+  } else if (inet_pton(AF_INET, host.c_str(), &four.sin_addr) == 1) {
+    four.sin_family = AF_INET;
+    four.sin_port = htons(port);
+  } else {
+    throw std::runtime_error("not an address: " + host);
+  }
+  const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::runtime_error("socket failed");
   const int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  socklen_t length = sizeof address;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  socklen_t length = v6 ? sizeof address : sizeof four;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     ::close(fd);
-    throw std::runtime_error("bind failed");
+    throw std::runtime_error("bind failed: " + host);
   }
-  port = ntohs(address.sin_port);
+  port = ntohs(address.sin6_port);  // at the same place in both families
   return fd;
 }
 
 }  // namespace
 
-Socket ListenLoopback(uint16_t& port) {
-  const Socket fd = BoundLoopback(port);
+Socket ListenLoopback(uint16_t& port, const std::string& host) {
+  const Socket fd = BoundLoopback(port, host);
   if (::listen(static_cast<int>(fd), 64) != 0) {
     ::close(static_cast<int>(fd));
     throw std::runtime_error("listen failed");

@@ -65,24 +65,32 @@ void StartWinsock() {
 
 SOCKET AsSocket(Socket socket) { return static_cast<SOCKET>(socket); }
 
-Socket BoundLoopback(uint16_t& port) {
+Socket BoundLoopback(uint16_t& port, const std::string& host = "127.0.0.1") {
   StartWinsock();
-  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in6 address{};  // large enough for either family
+  auto& four = reinterpret_cast<sockaddr_in&>(address);
+  const bool v6 = inet_pton(AF_INET6, host.c_str(), &address.sin6_addr) == 1;
+  if (v6) {
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(port);
+  } else if (inet_pton(AF_INET, host.c_str(), &four.sin_addr) == 1) {
+    four.sin_family = AF_INET;
+    four.sin_port = htons(port);
+  } else {
+    throw std::runtime_error("not an address: " + host);
+  }
+  const SOCKET s = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) throw std::runtime_error("socket failed");
   // Without exclusive use another test's server could be bound to the same port.
   const BOOL exclusive = TRUE;
   setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  int length = sizeof address;
-  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  int length = v6 ? static_cast<int>(sizeof address) : static_cast<int>(sizeof four);
+  if (bind(s, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     closesocket(s);
-    throw std::runtime_error("bind failed");
+    throw std::runtime_error("bind failed: " + host);
   }
-  port = ntohs(address.sin_port);
+  port = ntohs(address.sin6_port);  // at the same place in both families
   return static_cast<Socket>(s);
 }
 
@@ -230,8 +238,8 @@ std::optional<int> RunInForkedChild(const std::function<int()>&, std::chrono::mi
 
 bool OnlyOwnerMayRead(const std::string&) { return true; }
 
-Socket ListenLoopback(uint16_t& port) {
-  const Socket s = BoundLoopback(port);
+Socket ListenLoopback(uint16_t& port, const std::string& host) {
+  const Socket s = BoundLoopback(port, host);
   if (listen(AsSocket(s), SOMAXCONN) != 0) {
     closesocket(AsSocket(s));
     throw std::runtime_error("listen failed");

@@ -39,7 +39,9 @@ bool ScriptedServer::Connection::Send(const std::string& bytes) {
   return true;
 }
 
-ScriptedServer::ScriptedServer(Script play, const std::optional<zarncert::KeyCert>& tls) : script_(std::move(play)) {
+ScriptedServer::ScriptedServer(Script play, const std::optional<zarncert::KeyCert>& tls, const std::string& host,
+                               std::uint16_t port)
+    : script_(std::move(play)), host_(host), port_(port) {
   if (tls) {
     // The key follows the certificate in one buffer; PEM reading picks each out in turn.
     const std::string pem = tls->certPem + tls->keyPem;
@@ -53,7 +55,7 @@ ScriptedServer::ScriptedServer(Script play, const std::optional<zarncert::KeyCer
     BIO_free(bio);
     if (!ok) throw std::runtime_error("scripted server: unusable TLS identity");
   }
-  listener_ = os::ListenLoopback(port_);
+  listener_ = os::ListenLoopback(port_, host_);
   acceptThread_ = std::thread([this] { AcceptLoop(); });
 }
 
@@ -73,7 +75,8 @@ ScriptedServer::~ScriptedServer() {
 }
 
 std::string ScriptedServer::Url(const std::string& path, const std::string& host) const {
-  return std::string(tls_ ? "https" : "http") + "://" + host + ":" + std::to_string(port_) + path;
+  const std::string name = !host.empty() ? host : host_.find(':') != std::string::npos ? "[" + host_ + "]" : host_;
+  return std::string(tls_ ? "https" : "http") + "://" + name + ":" + std::to_string(port_) + path;
 }
 
 bool ScriptedServer::WaitForConnections(std::size_t count, std::chrono::milliseconds timeout) {

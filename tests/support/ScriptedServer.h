@@ -70,12 +70,15 @@ class ScriptedServer {
   };
   using Script = std::function<void(Connection&)>;
 
-  // With `tls`, every connection first goes through a TLS handshake with that identity.
-  explicit ScriptedServer(Script script, const std::optional<zarncert::KeyCert>& tls = std::nullopt);
+  // With `tls`, every connection first goes through a TLS handshake with that identity. Listens
+  // on `host`:`port` (0: a free port); throws when it cannot.
+  explicit ScriptedServer(Script script, const std::optional<zarncert::KeyCert>& tls = std::nullopt,
+                          const std::string& host = "127.0.0.1", std::uint16_t port = 0);
   ~ScriptedServer();
 
-  // "http(s)://<host>:<port><path>".
-  std::string Url(const std::string& path = "/", const std::string& host = "127.0.0.1") const;
+  // "http(s)://<host>:<port><path>"; the address it listens on unless `host` is given.
+  std::string Url(const std::string& path = "/", const std::string& host = "") const;
+  std::uint16_t Port() const { return port_; }
   // Whether `count` connections were accepted (with TLS: handshake ended, well or not) in time.
   bool WaitForConnections(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(20));
   // Requests read by ReadRequest, in arrival order.
@@ -89,6 +92,7 @@ class ScriptedServer {
 
   Script script_;
   std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> tls_{nullptr, SSL_CTX_free};
+  std::string host_;
   std::uint16_t port_ = 0;
   os::Socket listener_ = os::kNoSocket;
   std::thread acceptThread_;

@@ -3,10 +3,12 @@
 // connections are kept for the next request.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "transport/ConnectionPool.h"
 #include "transport/Error.h"
 #include "transport/Request.h"
+#include "transport/Resolver.h"
 #include "transport/TransportSettings.h"
 
 namespace {
@@ -42,14 +45,17 @@ struct ScopedTimeouts {
   const sion::TransportTimeouts saved = sion::GetTransportTimeouts();
 };
 
-// Posts `body` on this thread: "<status> <body>" or "! <error text>".
-std::string Post(const std::string& url, const std::string& body = "ping", bool repeatable = false) {
+// Posts `body` on this thread: "<status> <body>" or "! <error text>"; `ip` receives the address
+// that served.
+std::string Post(const std::string& url, const std::string& body = "ping", bool repeatable = false,
+                 std::string* ip = nullptr) {
   sion::Header header;
   header.Add("content-type", "text/plain");
   sion::Request request;
   request.SetHeader(header).SetBody(body).SetMethod(sion::Method::Post).SetRepeatable(repeatable);
   try {
     const sion::Response reply = request.Send(url);
+    if (ip != nullptr) *ip = request.ip;
     return reply.statusCode + " " + std::string(reply.body.begin(), reply.body.end());
   } catch (const sion::Error& e) {
     return std::string("! ") + e.what();
@@ -88,6 +94,7 @@ void Play(const std::vector<Case>& cases, const std::optional<zarncert::KeyCert>
 }
 
 const std::string kBig(16 << 20, 'x');  // more than the connection's buffers take in
+const std::string kOk = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
 
 void Reply(Connection& c, const std::string& bytes) {
   c.ReadRequest();
@@ -242,9 +249,98 @@ TEST(Exchange, TlsRefusesServersItCannotVerify) {
   }
 }
 
-// ---- kept connections: the thread has a connection pool
+// ---- addresses: both families, several per name
 
-const std::string kOk = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+bool HasIpv6Loopback() {
+  try {
+    uint16_t port = 0;
+    os::Close(os::ListenLoopback(port, "::1"));
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// The addresses a name has, as the test's resolver gives them.
+sion::NameLookup Names(std::vector<std::string> texts) {
+  return [texts](const std::string&) {
+    std::vector<zarnplatform::IpAddress> addresses;
+    for (const std::string& text : texts) addresses.push_back(*zarnplatform::ParseIpAddress(text));
+    return addresses;
+  };
+}
+
+// A name's addresses are raced: the first connection made serves, whichever family; an address
+// that refuses hands over at once, one that does not answer after 250 ms; a failure names every
+// address tried.
+TEST(Addresses, ANameIsServedByTheFirstOfItsAddressesThatConnects) {
+  const ScopedTimeouts limits({2s, kWhole, kWhole});
+  const bool v6 = HasIpv6Loopback();
+  const struct {
+    std::vector<std::string> addresses;
+    std::string server, silent;  // where the server listens; where connections are never admitted
+    std::string expect;
+    std::chrono::milliseconds atLeast, below;
+  } cases[] = {
+      {{"127.0.0.2", "127.0.0.1"}, "127.0.0.1", "", "200 ok", 0ms, 250ms},
+      {{"127.0.0.1", "127.0.0.2"}, "127.0.0.2", "127.0.0.1", "200 ok", 250ms, 1500ms},
+      {{"::1", "127.0.0.1"}, "127.0.0.1", "", "200 ok", 0ms, 250ms},
+      {{"127.0.0.1", "::1", "127.0.0.3"}, "::1", "127.0.0.1", "200 ok", 250ms, 1500ms},
+      {{"127.0.0.2", "127.0.0.3"}, "", "", "! 连接失败:\nHost:two.test\nIp:127.0.0.2\n错误码：N\nIp:127.0.0.3\n错误码：N", 0ms, 2s},
+      {{"127.0.0.2", "127.0.0.1"}, "", "127.0.0.1",
+       "! 网络超时:connect two.test\nIp:127.0.0.2\n错误码：N\nIp:127.0.0.1\n错误码：-", 2s, 3s},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.addresses.front() + " " + c.addresses.back());
+    const bool needsV6 = std::any_of(c.addresses.begin(), c.addresses.end(), [](auto& a) { return a == "::1"; });
+    if (needsV6 && !v6) continue;  // reported below
+    uint16_t port = 0;
+    std::vector<os::Socket> held;
+    if (!c.silent.empty()) held.push_back(os::ListenWithoutAdmitting(port, held));
+    std::optional<ScriptedServer> server;
+    if (c.server.empty() && c.silent.empty()) {
+      held.push_back(os::BindWithoutListening(port));  // refused on every address
+    } else if (!c.server.empty()) {
+      server.emplace([](Connection& connection) { Reply(connection, kOk); }, std::nullopt, c.server, port);
+      port = server->Port();
+    }
+    sion::Resolver names(Names(c.addresses));
+    const sion::ScopedResolver use(&names);
+    std::string ip;
+    const auto start = Clock::now();
+    const std::string outcome = Post("http://two.test:" + std::to_string(port) + "/", "ping", false, &ip);
+    const auto took = Clock::now() - start;
+    EXPECT_EQ(std::regex_replace(outcome, std::regex("错误码：-?[0-9]+"), "错误码：N"), c.expect);
+    EXPECT_EQ(ip, c.expect == "200 ok" ? c.server : "");
+    EXPECT_GE(took, c.atLeast - kWaitGrain);
+    EXPECT_LT(took, c.below);
+    if (server) {
+      EXPECT_NE(server->Requests().at(0).find("Host: two.test\r\n"), std::string::npos);
+    }
+    for (const os::Socket socket : held) os::Close(socket);
+  }
+  if (!v6) GTEST_SKIP() << "no IPv6 loopback (::1) on this machine: its cases did not run";
+}
+
+// An IPv6 literal in brackets: the Host field carries it with its port, and the certificate must
+// name that address.
+TEST(Addresses, TlsToAnIpv6LiteralChecksTheAddress) {
+  if (!HasIpv6Loopback()) GTEST_SKIP() << "no IPv6 loopback (::1) on this machine";
+  const auto& trusted = zarntest::TrustedAuthority();
+  for (const auto& [ip, expect] : {std::pair<std::string, std::string>{"::1", "200 ok"},
+                                   {"127.0.0.1", "! TLS握手失败:IP address mismatch"}}) {
+    ScriptedServer server([](Connection& c) { Reply(c, kOk); }, zarncert::MakeServerCert(trusted, {"localhost"}, {ip}),
+                          "::1");
+    std::string served;
+    EXPECT_EQ(Post(server.Url("/v6"), "ping", false, &served), expect);
+    if (expect != "200 ok") continue;
+    EXPECT_EQ(served, "::1");
+    EXPECT_EQ(server.Requests().at(0), "POST /v6 HTTP/1.1\r\ncontent-type: text/plain\r\nHost: [::1]:" +
+                                           std::to_string(server.Port()) + "\r\nContent-Length: 4\r\n\r\nping");
+  }
+}
+
+// ---- kept connections: the thread has a connection pool
 
 // Accepted connections, once every one that is coming has come.
 std::size_t Accepted(ScriptedServer& server) {
