@@ -11,8 +11,7 @@
 //      EventDelivery::mutex_          (a leaf; never held with the store's)
 //   5. SessionState::mutex_, SteamSession::mutex_  (leaves)
 //   6. sion::WorkerPool::mutex_      (taken by every post)
-//   7. sion::ConnectionPool::mutex_  (kept connections; a waiting worker reads their next expiry
-//                                     under the worker pool's lock)
+//   7. sion::ConnectionPool::mutex_, sion::Resolver::mutex_  (leaves of the transport)
 //   and, innermost of all (never held together), the logger's own lock and each
 //   zarnplatform::ThreadGroup's (an owner may start a thread under its own lock).
 // No lock of the SDK is held while a game callback or the game's log handler runs (a line logged

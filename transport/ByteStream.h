@@ -3,11 +3,17 @@
 
 #include <cstddef>
 
+#include "transport/TransportSettings.h"
+
 namespace sion {
 
 class ByteStream {
  public:
   virtual ~ByteStream() = default;
+
+  // The context of the exchange that uses the stream now (its limits and cancel flag); set by
+  // the exchange before any other call, again for each request on a kept connection.
+  void Use(const TransportContext& context) { context_ = &context; }
 
   // Writes every byte, waiting while the peer does not take them. Throws sion::Error on a
   // failure or when no byte moves for the write time limit; sion::NothingSent when the
@@ -26,6 +32,12 @@ class ByteStream {
 
   // Ends our side politely where the protocol has a way to (TLS close_notify); never throws.
   virtual void Finish() noexcept = 0;
+
+ protected:
+  const TransportContext& Context() const { return *context_; }
+
+ private:
+  const TransportContext* context_ = nullptr;
 };
 
 }  // namespace sion

@@ -5,15 +5,12 @@
 #include <ctime>
 #include <utility>
 
-#include "transport/TransportSettings.h"
 
 namespace sion {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using zarnplatform::MutexLock;
-
-thread_local ConnectionPool* currentPool = nullptr;
 
 }  // namespace
 
@@ -25,12 +22,14 @@ void ConnectionPool::FreeSession::operator()(SSL_SESSION* session) const { SSL_S
 
 ConnectionPool::~ConnectionPool() { Close(); }
 
-std::unique_ptr<Connection> ConnectionPool::Take(const std::string& origin) {
-  const Clock::time_point freshFrom = Clock::now() - GetTransportTimeouts().idle;
+std::unique_ptr<Connection> ConnectionPool::Take(const std::string& origin, std::chrono::milliseconds idleLimit) {
+  const Clock::time_point freshFrom = Clock::now() - idleLimit;
+  std::vector<std::unique_ptr<Connection>> expired;  // closed after the lock is let go
   for (;;) {
     std::unique_ptr<Connection> connection;
     {
       MutexLock lock(mutex_);
+      TakeExpired(freshFrom, expired);
       const auto found = origins_.find(origin);
       if (found == origins_.end() || found->second.idle.empty()) return nullptr;
       connection = std::move(found->second.idle.back());
@@ -44,11 +43,14 @@ std::unique_ptr<Connection> ConnectionPool::Take(const std::string& origin) {
   }
 }
 
-void ConnectionPool::Put(const std::string& origin, std::unique_ptr<Connection> connection) {
+void ConnectionPool::Put(const std::string& origin, std::unique_ptr<Connection> connection,
+                         std::chrono::milliseconds idleLimit) {
   connection->idleSince = Clock::now();
   connection->finish = true;
-  std::unique_ptr<Connection> surplus;  // closed after the lock is let go
+  std::vector<std::unique_ptr<Connection>> expired;  // closed after the lock is let go
+  std::unique_ptr<Connection> surplus;
   MutexLock lock(mutex_);
+  TakeExpired(connection->idleSince - idleLimit, expired);
   if (closed_) {
     surplus = std::move(connection);
     return;
@@ -100,33 +102,12 @@ void ConnectionPool::KeepSession(const std::string& origin, SSL_SESSION* session
   }
 }
 
-Clock::time_point ConnectionPool::NextExpiry() {
-  Clock::time_point oldest = Clock::time_point::max();
-  {
-    MutexLock lock(mutex_);
-    for (const auto& [origin, entry] : origins_) {
-      if (!entry.idle.empty() && entry.idle.front()->idleSince < oldest) oldest = entry.idle.front()->idleSince;
-    }
-  }
-  return oldest == Clock::time_point::max() ? oldest : oldest + GetTransportTimeouts().idle;
-}
-
-std::unique_ptr<Connection> ConnectionPool::TakeExpired(Clock::time_point now) {
-  const Clock::time_point freshFrom = now - GetTransportTimeouts().idle;
-  MutexLock lock(mutex_);
+void ConnectionPool::TakeExpired(Clock::time_point freshFrom, std::vector<std::unique_ptr<Connection>>& expired) {
   for (auto& [origin, entry] : origins_) {
-    if (entry.idle.empty() || entry.idle.front()->idleSince > freshFrom) continue;
-    std::unique_ptr<Connection> expired = std::move(entry.idle.front());
-    entry.idle.pop_front();
-    return expired;
-  }
-  return nullptr;
-}
-
-void ConnectionPool::CloseExpired() {
-  // One at a time, so that closing needs neither the lock nor memory.
-  const Clock::time_point now = Clock::now();
-  while (TakeExpired(now) != nullptr) {
+    while (!entry.idle.empty() && entry.idle.front()->idleSince <= freshFrom) {
+      expired.push_back(std::move(entry.idle.front()));
+      entry.idle.pop_front();
+    }
   }
 }
 
@@ -136,11 +117,5 @@ void ConnectionPool::Close() {
   closed_ = true;
   taken.swap(origins_);
 }
-
-ScopedConnectionPool::ScopedConnectionPool(ConnectionPool* pool) : previous_(currentPool) { currentPool = pool; }
-
-ScopedConnectionPool::~ScopedConnectionPool() { currentPool = previous_; }
-
-ConnectionPool* CurrentConnectionPool() { return currentPool; }
 
 }  // namespace sion

@@ -9,8 +9,8 @@
 // first. A connection is either in the pool or with exactly one request.
 // Ownership: the pool owns its idle connections and one reference to each kept session; Take
 // hands a connection, TakeSession a reference, to the caller. A WorkerPool owns one, lends it
-// to its workers (ScopedConnectionPool) and closes it when it stops; its idle workers close
-// connections whose idle time ran out.
+// to its requests (TransportContext) and closes it when it stops. Connections whose idle time
+// ran out are closed as the pool is next used (Take, Put): nobody needs to wake up for them.
 #pragma once
 
 #include <chrono>
@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Mutex.h"
 #include "platform/Socket.h"
@@ -60,11 +61,13 @@ class ConnectionPool {
 
   // The most recently used idle connection to `origin` that is within its idle time and that
   // the server has neither closed nor written to since; null when there is none. Connections
-  // found unusable on the way are closed.
-  std::unique_ptr<Connection> Take(const std::string& origin) EXCLUDES(mutex_);
+  // found unusable on the way, and those of any origin idle for `idleLimit`, are closed.
+  std::unique_ptr<Connection> Take(const std::string& origin, std::chrono::milliseconds idleLimit) EXCLUDES(mutex_);
   // Keeps a connection whose last reply was read to its end and allows another request. Beyond
-  // kMaxIdlePerOrigin the longest idle one is closed; after Close the given one is.
-  void Put(const std::string& origin, std::unique_ptr<Connection> connection) EXCLUDES(mutex_);
+  // kMaxIdlePerOrigin the longest idle one is closed; after Close the given one is. Closes those
+  // of any origin idle for `idleLimit`.
+  void Put(const std::string& origin, std::unique_ptr<Connection> connection, std::chrono::milliseconds idleLimit)
+      EXCLUDES(mutex_);
 
   // A session to offer when connecting to `origin`, with one reference for the caller to free;
   // null when none is kept. A TLS 1.3 ticket is handed out once (servers may refuse a second
@@ -75,10 +78,6 @@ class ConnectionPool {
   // taking it (std::bad_alloc), which is what a TlsSessionSink must do.
   void KeepSession(const std::string& origin, SSL_SESSION* session) EXCLUDES(mutex_);
 
-  // When the longest idle connection reaches the idle limit; time_point::max() when none is idle.
-  std::chrono::steady_clock::time_point NextExpiry() EXCLUDES(mutex_);
-  // Closes the connections that reached the idle limit. Never throws.
-  void CloseExpired() EXCLUDES(mutex_);
   // Closes every idle connection and forgets the sessions; from then on, Put closes what it is
   // given and KeepSession frees it. Never throws.
   void Close() EXCLUDES(mutex_);
@@ -92,28 +91,13 @@ class ConnectionPool {
     std::deque<std::unique_ptr<SSL_SESSION, FreeSession>> sessions;  // newest last
   };
 
-  // One connection past the idle limit, taken out; null when none is.
-  std::unique_ptr<Connection> TakeExpired(std::chrono::steady_clock::time_point now) EXCLUDES(mutex_);
+  // Moves the connections idle since before `freshFrom` into `expired`, to be closed unlocked.
+  void TakeExpired(std::chrono::steady_clock::time_point freshFrom, std::vector<std::unique_ptr<Connection>>& expired)
+      REQUIRES(mutex_);
 
   zarnplatform::Mutex mutex_;
   std::map<std::string, Origin> origins_ GUARDED_BY(mutex_);
   bool closed_ GUARDED_BY(mutex_) = false;
 };
-
-// While alive, requests sent on this thread keep their connections in `pool` (null: none, each
-// request then connects afresh and closes). A worker of a WorkerPool installs its pool.
-class ScopedConnectionPool {
- public:
-  explicit ScopedConnectionPool(ConnectionPool* pool);
-  ~ScopedConnectionPool();
-  ScopedConnectionPool(const ScopedConnectionPool&) = delete;
-  ScopedConnectionPool& operator=(const ScopedConnectionPool&) = delete;
-
- private:
-  ConnectionPool* previous_;
-};
-
-// The calling thread's connection pool; null when none is installed.
-ConnectionPool* CurrentConnectionPool();
 
 }  // namespace sion

@@ -36,9 +36,10 @@ constexpr std::chrono::milliseconds kSlice{20};
 
 // The addresses of `host` (a name, or a literal address), in the order to try them: the
 // families interleaved, starting with the family of the first (RFC 8305 section 4).
-std::vector<IpAddress> AddressesOf(const std::string& host, Clock::time_point deadline) {
+std::vector<IpAddress> AddressesOf(const std::string& host, Clock::time_point deadline, const TransportContext& context) {
   if (auto literal = zarnplatform::ParseIpAddress(host)) return {*literal};
-  std::vector<IpAddress> found = CurrentResolver().Resolve(host, deadline, CurrentCancelFlag());
+  Resolver& resolver = context.resolver != nullptr ? *context.resolver : ProcessResolver();
+  std::vector<IpAddress> found = resolver.Resolve(host, deadline, context.cancel);
   std::vector<IpAddress> same, other;
   for (const IpAddress& address : found) (address.v6 == found.front().v6 ? same : other).push_back(address);
   std::vector<IpAddress> ordered;
@@ -70,14 +71,15 @@ std::string Tried(const std::vector<Attempt>& attempts) {
 // Opens a TCP connection to `host`:`port`, racing its addresses (Happy Eyeballs): the first
 // connection made wins, the others are closed. The connect limit covers the lookup and the whole
 // race. Returns the connected socket and sets `ip` to the address that answered.
-std::unique_ptr<TcpSocket> ConnectToOrigin(const std::string& host, int32_t port, std::string& ip) {
-  const Clock::time_point deadline = std::min(Clock::now() + GetTransportTimeouts().connect, ExchangeDeadline());
-  const std::vector<IpAddress> addresses = AddressesOf(host, deadline);
+std::unique_ptr<TcpSocket> ConnectToOrigin(const std::string& host, int32_t port, std::string& ip,
+                                           const TransportContext& context) {
+  const Clock::time_point deadline = std::min(Clock::now() + context.timeouts.connect, context.deadline);
+  const std::vector<IpAddress> addresses = AddressesOf(host, deadline, context);
   std::vector<Attempt> attempts;
   std::size_t next = 0;
   Clock::time_point nextStart = Clock::now();
   for (;;) {
-    if (CancelRequested()) throw WaitEnded(messages::kCancelled, FailureKind::Cancelled);
+    if (context.Cancelled()) throw WaitEnded(messages::kCancelled, FailureKind::Cancelled);
     const Clock::time_point now = Clock::now();
     const bool pending = std::any_of(attempts.begin(), attempts.end(), [](const Attempt& a) { return a.socket != nullptr; });
     if (next < addresses.size() && (now >= nextStart || !pending)) {
@@ -137,16 +139,18 @@ std::string OriginOf(const Request& request) {
 }
 
 // The one place a new connection's socket comes from.
-std::unique_ptr<Connection> Open(Request& request, ConnectionPool* pool, const std::string& origin) {
+std::unique_ptr<Connection> Open(Request& request, const std::string& origin, const TransportContext& context) {
+  ConnectionPool* const pool = context.connections;
   auto connection = std::make_unique<Connection>();
   if (request.useProxy) {
-    connection->socket = ConnectToOrigin(request.proxyHost, request.proxyPort, request.ip);
+    connection->socket = ConnectToOrigin(request.proxyHost, request.proxyPort, request.ip, context);
   } else {
-    connection->socket = ConnectToOrigin(request.host, request.port, request.ip);
+    connection->socket = ConnectToOrigin(request.host, request.port, request.ip, context);
   }
   connection->ip = request.ip;
   if (request.protocol == "http" || request.useProxy) {
     connection->stream = std::make_unique<PlainStream>(*connection->socket, request.host);
+    connection->stream->Use(context);
     return connection;
   }
   std::unique_ptr<SSL_SESSION, decltype(&SSL_SESSION_free)> resume(
@@ -154,6 +158,7 @@ std::unique_ptr<Connection> Open(Request& request, ConnectionPool* pool, const s
   TlsSessionSink sink;
   if (pool != nullptr) sink = [pool, origin](SSL_SESSION* session) { pool->KeepSession(origin, session); };
   auto stream = std::make_unique<TlsStream>(*connection->socket, request.host, resume.get(), std::move(sink));
+  stream->Use(context);
   stream->Handshake();
   connection->stream = std::move(stream);
   return connection;
@@ -181,12 +186,13 @@ Response Transact(Connection& connection, const Request& request, bool& replySta
 
 // Runs the exchange on `connection`, then keeps the connection for the next request when the
 // reply allows it, else closes it. On failure the connection is closed without ceremony.
-Response Run(std::unique_ptr<Connection> connection, const Request& request, ConnectionPool* pool,
-             const std::string& origin, bool& replyStarted) {
+Response Run(std::unique_ptr<Connection> connection, const Request& request, const std::string& origin,
+             const TransportContext& context, bool& replyStarted) {
   bool reusable = false;
+  connection->stream->Use(context);
   Response reply = Transact(*connection, request, replyStarted, reusable);
-  if (pool != nullptr && reusable && !request.header.HasOption("Connection", "close")) {
-    pool->Put(origin, std::move(connection));
+  if (context.connections != nullptr && reusable && !request.header.HasOption("Connection", "close")) {
+    context.connections->Put(origin, std::move(connection), context.timeouts.idle);
   } else {
     connection->finish = true;
   }
@@ -195,21 +201,22 @@ Response Run(std::unique_ptr<Connection> connection, const Request& request, Con
 
 }  // namespace
 
-Response Exchange(Request& request) {
-  const ScopedExchangeDeadline limit(std::chrono::steady_clock::now() + GetTransportTimeouts().total);
+Response Exchange(Request& request, const TransportContext& given) {
+  TransportContext context = given;
+  context.deadline = std::min(context.deadline, Clock::now() + context.timeouts.total);
   zarnplatform::NetworkSession session;
   // OpenSSL writes with plain send(), which raises SIGPIPE on a closed connection.
   std::optional<zarnplatform::SigpipeGuard> noSigpipe;
   if (request.protocol == "https" && !request.useProxy) noSigpipe.emplace();
-  ConnectionPool* const pool = CurrentConnectionPool();
+  ConnectionPool* const pool = context.connections;
   const std::string origin = OriginOf(request);
   request.BuildMessage();
 
-  if (std::unique_ptr<Connection> kept = pool != nullptr ? pool->Take(origin) : nullptr) {
+  if (std::unique_ptr<Connection> kept = pool != nullptr ? pool->Take(origin, context.timeouts.idle) : nullptr) {
     request.ip = kept->ip;
     bool replyStarted = false;
     try {
-      return Run(std::move(kept), request, pool, origin, replyStarted);
+      return Run(std::move(kept), request, origin, context, replyStarted);
     } catch (const WaitEnded&) {
       throw;
     } catch (const NothingSent&) {
@@ -223,7 +230,7 @@ Response Exchange(Request& request) {
     }
   }
   bool replyStarted = false;
-  return Run(Open(request, pool, origin), request, pool, origin, replyStarted);
+  return Run(Open(request, origin, context), request, origin, context, replyStarted);
 }
 
 }  // namespace sion

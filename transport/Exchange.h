@@ -3,12 +3,14 @@
 
 #include "transport/Request.h"
 #include "transport/Response.h"
+#include "transport/TransportSettings.h"
 
 namespace sion {
 
 // Builds the request (BuildMessage), writes it over plain TCP or verified TLS to the request's
-// server (or proxy) and reads the whole reply. Without a connection pool on the thread it
-// connects afresh and closes afterwards. With one (ScopedConnectionPool) it takes a kept
+// server (or proxy) and reads the whole reply, within the context's limits and until its cancel
+// flag. Without a connection pool in the context it connects afresh and closes afterwards.
+// With one it takes a kept
 // connection to the same origin when there is one, keeps the connection afterwards when the
 // reply allows it, and new TLS connections resume a kept session. A request whose kept
 // connection fails before it took any byte of the request, or a repeatable request whose kept
@@ -16,6 +18,6 @@ namespace sion {
 // nothing else is ever repeated. Sets `request.ip` and fills `request.message`. Throws
 // sion::Error, std::invalid_argument (address) or std::runtime_error (network start-up,
 // lookup); Send turns them all into sion::Error. Every resource is released on every path.
-Response Exchange(Request& request);
+Response Exchange(Request& request, const TransportContext& context);
 
 }  // namespace sion

@@ -13,7 +13,7 @@ using zarnplatform::WaitFor;
 PlainStream::PlainStream(zarnplatform::TcpSocket& socket, std::string host) : socket_(socket), host_(std::move(host)) {}
 
 void PlainStream::WriteAll(const char* data, std::size_t size) {
-  const auto timeout = GetTransportTimeouts().io;
+  const auto timeout = Context().timeouts.io;
   std::size_t written = 0;
   while (written < size) {
     const zarnplatform::IoResult result = socket_.Send(data + written, size - written);
@@ -22,7 +22,7 @@ void PlainStream::WriteAll(const char* data, std::size_t size) {
         written += result.bytes;
         break;
       case IoStatus::WouldBlock:
-        AwaitSocket(socket_, WaitFor::Write, timeout, host_);
+        AwaitSocket(socket_, WaitFor::Write, timeout, host_, Context());
         break;
       case IoStatus::Closed:
       case IoStatus::Failed: {
@@ -35,7 +35,7 @@ void PlainStream::WriteAll(const char* data, std::size_t size) {
 }
 
 std::size_t PlainStream::ReadSome(char* buffer, std::size_t capacity) {
-  const auto timeout = GetTransportTimeouts().io;
+  const auto timeout = Context().timeouts.io;
   for (;;) {
     const zarnplatform::IoResult result = socket_.Receive(buffer, capacity);
     switch (result.status) {
@@ -44,7 +44,7 @@ std::size_t PlainStream::ReadSome(char* buffer, std::size_t capacity) {
       case IoStatus::Closed:
         return 0;
       case IoStatus::WouldBlock:
-        AwaitSocket(socket_, WaitFor::Read, timeout, host_);
+        AwaitSocket(socket_, WaitFor::Read, timeout, host_, Context());
         break;
       case IoStatus::Failed:
         // The receive call's own result, as this message has always carried.

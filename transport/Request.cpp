@@ -116,13 +116,13 @@ void Request::BuildMessage() {
   message.insert(message.end(), body.begin(), body.end());
 }
 
-Response Request::Send(const std::string& target) {
+Response Request::Send(const std::string& target, const TransportContext& context) {
   if (method.empty()) throw std::invalid_argument(messages::kMethodUndefined);
   ParseUrl(target);
   CheckPort(port);
   if (useProxy) CheckPort(proxyPort);
   try {
-    return Exchange(*this);
+    return Exchange(*this, context);
   } catch (const Error& e) {
     throw Error(e.what(), e.kind());
   } catch (const std::exception& e) {

@@ -10,6 +10,7 @@
 
 #include "transport/Header.h"
 #include "transport/Response.h"
+#include "transport/TransportSettings.h"
 
 namespace sion {
 
@@ -45,9 +46,10 @@ class Request {
 
   // Checks the method and parses `target` (std::invalid_argument / std::out_of_range, before
   // any network activity), then connects, writes the request and reads the whole reply. Every
-  // later failure - network, TLS, time-out, framing - is thrown as sion::Error. Blocks the
-  // calling thread for at most the transport's time limits (TransportSettings.h) per step.
-  Response Send(const std::string& target);
+  // later failure - network, TLS, time-out, framing - is thrown as sion::Error, of its kind.
+  // Blocks the calling thread for at most the context's time limits per step, and until its
+  // cancel flag; keeps the connection in the context's pool.
+  Response Send(const std::string& target, const TransportContext& context = TransportContext());
 
   // Fills protocol, host, port and path from `target`; throws std::invalid_argument
   // ("url格式不对或者是用了除http(s)外的协议") or std::out_of_range for an oversized port.

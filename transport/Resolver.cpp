@@ -15,8 +15,6 @@ using zarnplatform::MutexLock;
 // How often a waiting asker looks at its cancel flag.
 constexpr std::chrono::milliseconds kSlice{20};
 
-thread_local Resolver* currentResolver = nullptr;
-
 }  // namespace
 
 // One lookup's result slot, shared by its thread and its askers.
@@ -102,12 +100,7 @@ std::vector<zarnplatform::IpAddress> Resolver::Resolve(const std::string& name, 
   return addresses;
 }
 
-ScopedResolver::ScopedResolver(Resolver* resolver) : previous_(currentResolver) { currentResolver = resolver; }
-
-ScopedResolver::~ScopedResolver() { currentResolver = previous_; }
-
-Resolver& CurrentResolver() {
-  if (currentResolver != nullptr) return *currentResolver;
+Resolver& ProcessResolver() {
   // Never destroyed: detached requests may still look names up while the process ends.
   static Resolver* const process = new Resolver();
   return *process;

@@ -65,20 +65,7 @@ class Resolver {
   std::map<std::string, std::shared_ptr<Lookup>> running_ GUARDED_BY(mutex_);
 };
 
-// While alive, requests sent on this thread look names up with `resolver` (null: the process's
-// own). A worker of a WorkerPool installs its pool's.
-class ScopedResolver {
- public:
-  explicit ScopedResolver(Resolver* resolver);
-  ~ScopedResolver();
-  ScopedResolver(const ScopedResolver&) = delete;
-  ScopedResolver& operator=(const ScopedResolver&) = delete;
-
- private:
-  Resolver* previous_;
-};
-
-// The calling thread's resolver: the installed one, else one for the whole process.
-Resolver& CurrentResolver();
+// The resolver of exchanges whose context names none: one for the whole process, never destroyed.
+Resolver& ProcessResolver();
 
 }  // namespace sion

@@ -25,11 +25,11 @@ const char* StageName(zarnplatform::WaitFor what) {
 }  // namespace
 
 void AwaitSocket(const zarnplatform::TcpSocket& socket, zarnplatform::WaitFor what,
-                 std::chrono::milliseconds timeout, const std::string& host) {
+                 std::chrono::milliseconds timeout, const std::string& host, const TransportContext& context) {
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = std::min(Clock::now() + timeout, ExchangeDeadline());
+  const Clock::time_point deadline = std::min(Clock::now() + timeout, context.deadline);
   for (;;) {
-    if (CancelRequested()) throw WaitEnded(messages::kCancelled, FailureKind::Cancelled);
+    if (context.Cancelled()) throw WaitEnded(messages::kCancelled, FailureKind::Cancelled);
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) {
       throw WaitEnded(messages::kTimeout + std::string(StageName(what)) + " " + host, FailureKind::Timeout);

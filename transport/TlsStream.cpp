@@ -52,13 +52,13 @@ TlsStream::~TlsStream() { SSL_free(ssl_); }
 
 bool TlsStream::AwaitRetry(int result, int& error) {
   error = SSL_get_error(ssl_, result);
-  const auto timeout = GetTransportTimeouts().io;
+  const auto timeout = Context().timeouts.io;
   if (error == SSL_ERROR_WANT_READ) {
-    AwaitSocket(socket_, zarnplatform::WaitFor::Read, timeout, host_);
+    AwaitSocket(socket_, zarnplatform::WaitFor::Read, timeout, host_, Context());
     return true;
   }
   if (error == SSL_ERROR_WANT_WRITE) {
-    AwaitSocket(socket_, zarnplatform::WaitFor::Write, timeout, host_);
+    AwaitSocket(socket_, zarnplatform::WaitFor::Write, timeout, host_, Context());
     return true;
   }
   failed_ = true;

@@ -1,4 +1,5 @@
-// Process-wide limits of the transport and the per-thread cancellation hook of the worker pool.
+// The transport's limits, and the context (connections, resolver, cancel flag, limits) that
+// reaches each exchange.
 #pragma once
 
 #include <atomic>
@@ -22,43 +23,27 @@ struct TransportTimeouts {
   std::chrono::milliseconds idle{30000};
 };
 
-// Test and tuning hook: replaces the time limits for requests that start afterwards. Safe to
-// call from any thread.
+// The limits a TransportContext starts with: for requests that start afterwards. A tuning and
+// test hook; safe to call from any thread.
 void SetTransportTimeouts(const TransportTimeouts& timeouts);
 TransportTimeouts GetTransportTimeouts();
 
-// While alive, a request sent on this thread gives up at its next network wait (within about
-// 20 ms) once `*flag` is true. The worker pool installs one per worker with its stop flag.
-class ScopedCancelFlag {
- public:
-  explicit ScopedCancelFlag(const std::atomic<bool>* flag);
-  ~ScopedCancelFlag();
-  ScopedCancelFlag(const ScopedCancelFlag&) = delete;
-  ScopedCancelFlag& operator=(const ScopedCancelFlag&) = delete;
+class ConnectionPool;
+class Resolver;
 
- private:
-  const std::atomic<bool>* previous_;
+// Everything one exchange takes from whoever runs it: a WorkerPool's worker builds one per
+// request; a caller of Request::Send without one gets a fresh connection, closed afterwards.
+// Borrowed pointers; they must outlive the exchange.
+struct TransportContext {
+  ConnectionPool* connections = nullptr;  // null: nothing is kept between requests
+  Resolver* resolver = nullptr;           // null: the process's own (ProcessResolver)
+  // Once true, every wait of the exchange ends within about 20 ms with "请求已取消".
+  const std::atomic<bool>* cancel = nullptr;
+  TransportTimeouts timeouts = GetTransportTimeouts();
+  // No wait goes beyond it; the exchange narrows it to its own whole-exchange limit.
+  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+
+  bool Cancelled() const { return cancel != nullptr && cancel->load(); }
 };
-
-// True when the calling thread's cancel flag is set.
-bool CancelRequested();
-// The calling thread's cancel flag; null when none is installed.
-const std::atomic<bool>* CurrentCancelFlag();
-
-// While alive, every network wait on this thread ends by `deadline` at the latest. An exchange
-// installs one for its whole duration.
-class ScopedExchangeDeadline {
- public:
-  explicit ScopedExchangeDeadline(std::chrono::steady_clock::time_point deadline);
-  ~ScopedExchangeDeadline();
-  ScopedExchangeDeadline(const ScopedExchangeDeadline&) = delete;
-  ScopedExchangeDeadline& operator=(const ScopedExchangeDeadline&) = delete;
-
- private:
-  std::chrono::steady_clock::time_point previous_;
-};
-
-// The calling thread's exchange deadline; time_point::max() when none is installed.
-std::chrono::steady_clock::time_point ExchangeDeadline();
 
 }  // namespace sion

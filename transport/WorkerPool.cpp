@@ -29,7 +29,6 @@ void Report(const char* text) {
 WorkerPool::WorkerPool(int workerCount, ThreadLauncher launcher, NameLookup lookup)
     : threadCount_(workerCount),
       maxBackgroundWorkers_(std::max(1, workerCount / 3)),
-      wakePlans_(static_cast<std::size_t>(std::max(1, workerCount)), std::chrono::steady_clock::time_point::max()),
       resolver_(lookup ? std::move(lookup) : NameLookup(zarnplatform::LookUpName)),
       workers_(std::move(launcher)) {}
 
@@ -42,7 +41,7 @@ bool WorkerPool::Start() {
   if (stop_) return false;
   started_ = true;
   for (int index = 0; index < threadCount_; ++index) {
-    if (workers_.Start("HTTP worker", [this, index] { RunTasks(index); })) continue;
+    if (workers_.Start("HTTP worker", [this] { RunTasks(); })) continue;
     // A half-started pool would look started and never run all its lanes: end the workers
     // made so far and go back to the state before the call, so a later start can try again.
     dropped = RequestStop();
@@ -154,54 +153,31 @@ WorkerPool::Task WorkerPool::TakeTask() {
   return task;
 }
 
-bool WorkerPool::AwaitWork(MutexLock& lock, int index) {
-  using Clock = std::chrono::steady_clock;
+void WorkerPool::AwaitWork(MutexLock& lock) {
   for (;;) {
     const auto nextDue = ReleaseDueTasks();
-    if (stop_) return true;
-    const auto expiry = connections_.NextExpiry();
-    if (expiry <= Clock::now()) return false;
-    if (HasRunnableTask()) {
-      // Busy from now on: some idle worker must wake up in time for the kept connections.
-      if (expiry < *std::min_element(wakePlans_.begin(), wakePlans_.end())) {
-        ++scheduleChanges_;
-        changed_.NotifyAll();
-      }
-      return true;
-    }
-    const auto wake = std::min(nextDue, expiry);
+    if (stop_ || HasRunnableTask()) return;
     const std::uint64_t seen = scheduleChanges_;
     const auto ready = [this, seen] {
       mutex_.AssertHeld();
       return stop_.load() || HasRunnableTask() || scheduleChanges_ != seen;
     };
-    wakePlans_[static_cast<std::size_t>(index)] = wake;
-    if (wake == Clock::time_point::max()) {
+    if (nextDue == std::chrono::steady_clock::time_point::max()) {
       changed_.Wait(lock, ready);
     } else {
-      changed_.WaitUntil(lock, wake, ready);
+      changed_.WaitUntil(lock, nextDue, ready);
     }
-    wakePlans_[static_cast<std::size_t>(index)] = Clock::time_point::max();
   }
 }
 
-void WorkerPool::RunTasks(int index) {
+void WorkerPool::RunTasks() {
   zarnplatform::BlockSigpipeOnThisThread();
-  ScopedCancelFlag cancel(&stop_);
-  ScopedConnectionPool keep(&connections_);
-  ScopedResolver names(&resolver_);
-
   for (;;) {
     Task task;
     {
       MutexLock lock(mutex_);
-      const bool taskReady = AwaitWork(lock, index);
+      AwaitWork(lock);
       if (stop_) return;
-      if (!taskReady) {
-        lock.Unlock();
-        connections_.CloseExpired();
-        continue;
-      }
       task = TakeTask();
     }
     try {
@@ -223,11 +199,15 @@ void WorkerPool::RunTask(Task& task) {
   try {
     // A game call's limit started when it was submitted; background work's when it starts.
     const auto start = task.lane == Lane::Game ? task.submitted : std::chrono::steady_clock::now();
-    const ScopedExchangeDeadline limit(start + GetTransportTimeouts().total);
-    if (std::chrono::steady_clock::now() >= ExchangeDeadline()) {
+    TransportContext context;  // the limits of the moment, for requests that start from now
+    context.connections = &connections_;
+    context.resolver = &resolver_;
+    context.cancel = &stop_;
+    context.deadline = start + context.timeouts.total;
+    if (std::chrono::steady_clock::now() >= context.deadline) {
       throw Error(std::string(messages::kTimeout) + "queue " + task.request.url, FailureKind::Timeout);
     }
-    outcome.resp = task.request.Send(task.request.url);
+    outcome.resp = task.request.Send(task.request.url, context);
   } catch (const std::exception& e) {
     outcome.err = e.what();
   } catch (...) {

@@ -14,10 +14,10 @@
 // value. Workers are detached; Stop waits for them to end (each in-flight request is cut short
 // at its next network wait), so a pool must not be destroyed before Stop has returned - the
 // destructor calls Stop.
-// Connections: the pool owns the connections its requests keep between them (ConnectionPool).
-// An idle worker wakes up when the longest idle one reaches the idle limit and closes it (while
-// every worker is busy, the next to finish a task does); Stop closes them all. Closing happens
-// without `mutex_`. Lock order: `mutex_`, then the connection pool's.
+// Context: each request gets a TransportContext with the pool's connections (kept between
+// requests, ConnectionPool), its resolver, its stop flag as the cancel flag, and the time limits
+// of the moment it starts. Kept connections idle too long are closed as the pool is next used;
+// Stop closes them all, without `mutex_`. The two locks are never held together.
 #pragma once
 
 #include <atomic>
@@ -100,10 +100,9 @@ class WorkerPool {
     std::chrono::steady_clock::time_point submitted;
   };
 
-  void RunTasks(int index) EXCLUDES(mutex_);
-  // Waits until worker `index` has something to do: true for a task to take (or `stop_`),
-  // false for kept connections to close.
-  bool AwaitWork(zarnplatform::MutexLock& lock, int index) REQUIRES(mutex_);
+  void RunTasks() EXCLUDES(mutex_);
+  // Waits until there is a task to take, or `stop_`.
+  void AwaitWork(zarnplatform::MutexLock& lock) REQUIRES(mutex_);
   void RunTask(Task& task);
   // A game call cut short by Stop: its completion hears "请求已取消".
   static void AnswerCut(Task& task);
@@ -123,10 +122,7 @@ class WorkerPool {
   std::multimap<std::chrono::steady_clock::time_point, Task> delayed_ GUARDED_BY(mutex_);
   int backgroundBusy_ GUARDED_BY(mutex_) = 0;
   bool started_ GUARDED_BY(mutex_) = false;
-  // Per worker, when it wakes up by itself while idle; max() while busy or idle without end.
-  std::vector<std::chrono::steady_clock::time_point> wakePlans_ GUARDED_BY(mutex_);
-  // Bumped when idle workers must work out again when to wake up: a delayed task came, or a
-  // kept connection now expires before any idle worker wakes up.
+  // Bumped when idle workers must work out again when to wake up: a delayed task came.
   std::uint64_t scheduleChanges_ GUARDED_BY(mutex_) = 0;
   std::atomic<bool> stop_{false};
   std::atomic<bool> answerCut_{false};  // Stop (not the unload) answers the game calls it cuts

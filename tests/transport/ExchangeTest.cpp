@@ -48,13 +48,13 @@ struct ScopedTimeouts {
 // Posts `body` on this thread: "<status> <body>" or "! <error text>"; `ip` receives the address
 // that served.
 std::string Post(const std::string& url, const std::string& body = "ping", bool repeatable = false,
-                 std::string* ip = nullptr) {
+                 std::string* ip = nullptr, const sion::TransportContext& context = {}) {
   sion::Header header;
   header.Add("content-type", "text/plain");
   sion::Request request;
   request.SetHeader(header).SetBody(body).SetMethod(sion::Method::Post).SetRepeatable(repeatable);
   try {
-    const sion::Response reply = request.Send(url);
+    const sion::Response reply = request.Send(url, context);
     if (ip != nullptr) *ip = request.ip;
     return reply.statusCode + " " + std::string(reply.body.begin(), reply.body.end());
   } catch (const sion::Error& e) {
@@ -180,9 +180,10 @@ TEST(Exchange, ARaisedCancelFlagEndsTheWaitWithinMoments) {
     cancel = true;
     c.HoldUntilReleased();
   });
-  const sion::ScopedCancelFlag flag(&cancel);
+  sion::TransportContext context;
+  context.cancel = &cancel;
   const auto start = Clock::now();
-  EXPECT_EQ(Post(server.Url()), "! 请求已取消");
+  EXPECT_EQ(Post(server.Url(), "ping", false, nullptr, context), "! 请求已取消");
   EXPECT_LT(Clock::now() - start, kLateness);  // below the read limit
 }
 
@@ -309,10 +310,11 @@ TEST(Addresses, ANameIsServedByTheFirstOfItsAddressesThatConnects) {
       port = server->Port();
     }
     sion::Resolver names(Names(c.addresses));
-    const sion::ScopedResolver use(&names);
+    sion::TransportContext context;
+    context.resolver = &names;
     std::string ip;
     const auto start = Clock::now();
-    const std::string outcome = Post("http://two.test:" + std::to_string(port) + "/", "ping", false, &ip);
+    const std::string outcome = Post("http://two.test:" + std::to_string(port) + "/", "ping", false, &ip, context);
     const auto took = Clock::now() - start;
     EXPECT_EQ(std::regex_replace(outcome, std::regex("错误码：-?[0-9]+"), "错误码：N"), c.expect);
     EXPECT_EQ(ip, c.expect == "200 ok" ? c.server : "");
@@ -388,9 +390,10 @@ TEST(KeptConnections, OnlyAPersistentReplyReadToItsEndLeavesItsConnectionForTheN
           },
           TlsOrNot(tls));
       sion::ConnectionPool kept;
-      const sion::ScopedConnectionPool use(&kept);
-      const std::string first = Post(server.Url());
-      EXPECT_EQ(Post(server.Url()), c.connections == 1 ? first : "200 ok");
+      sion::TransportContext context;
+      context.connections = &kept;
+      const std::string first = Post(server.Url(), "ping", false, nullptr, context);
+      EXPECT_EQ(Post(server.Url(), "ping", false, nullptr, context), c.connections == 1 ? first : "200 ok");
       EXPECT_EQ(Accepted(server), c.connections);
     }
   }
@@ -450,11 +453,12 @@ TEST(KeptConnections, ARequestGoesOnceMoreOnlyWhenTheServerCannotHaveActedOnItOr
           },
           TlsOrNot(tls));
       sion::ConnectionPool kept;
-      const sion::ScopedConnectionPool use(&kept);
-      EXPECT_EQ(Post(server.Url()), "200 ok");
+      sion::TransportContext context;
+      context.connections = &kept;
+      EXPECT_EQ(Post(server.Url(), "ping", false, nullptr, context), "200 ok");
       stage = 1;
       ASSERT_TRUE(zarntest::WaitUntil([&] { return stage.load() == 2; }));
-      ExpectOutcome(Post(server.Url(), "ping", repeatable), once ? "! *" : c.expect);
+      ExpectOutcome(Post(server.Url(), "ping", repeatable, nullptr, context), once ? "! *" : c.expect);
       EXPECT_EQ(Accepted(server), once ? 1 : c.connections);
       EXPECT_EQ(server.Requests(), std::vector<std::string>(once ? 2 : 1 + c.sent, request));
     }
