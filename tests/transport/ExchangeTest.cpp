@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
@@ -326,6 +327,46 @@ TEST(Addresses, ANameIsServedByTheFirstOfItsAddressesThatConnects) {
     for (const os::Socket socket : held) os::Close(socket);
   }
   if (!v6) GTEST_SKIP() << "no IPv6 loopback (::1) on this machine: its cases did not run";
+}
+
+// Answers are kept, failures are not; a lookup that does not answer in time is left behind.
+TEST(Addresses, TheResolverKeepsAnswersAndNeverWaitsPastItsLimitOrItsCancelFlag) {
+  struct Shared {  // the lookup thread left behind may outlive the test
+    std::atomic<int> asked{0};
+    std::atomic<bool> released{false};
+  };
+  const auto shared = std::make_shared<Shared>();
+  std::atomic<int>& asked = shared->asked;
+  std::atomic<bool> cancel{false};
+  sion::Resolver names([shared](const std::string& name) {
+    ++shared->asked;
+    if (name == "slow.test") zarntest::WaitUntil([&shared] { return shared->released.load(); }, 20s);
+    if (name != "ok.test") throw std::runtime_error("no such name");
+    return std::vector<zarnplatform::IpAddress>{*zarnplatform::ParseIpAddress("::1")};
+  });
+  const auto resolve = [&](const std::string& name, std::chrono::milliseconds limit) -> std::string {
+    try {
+      return zarnplatform::FormatIpAddress(names.Resolve(name, Clock::now() + limit, &cancel).at(0));
+    } catch (const sion::Error& e) {
+      return std::string("! ") + e.what() + " " + std::to_string(static_cast<int>(e.kind()));
+    }
+  };
+  const auto kind = [](sion::FailureKind k) { return " " + std::to_string(static_cast<int>(k)); };
+  EXPECT_EQ(resolve("ok.test", 5s), "::1");
+  EXPECT_EQ(resolve("ok.test", 5s), "::1");
+  EXPECT_EQ(asked.load(), 1);
+  EXPECT_EQ(resolve("bad.test", 5s), "! no such name" + kind(sion::FailureKind::Resolve));
+  EXPECT_EQ(resolve("bad.test", 5s), "! no such name" + kind(sion::FailureKind::Resolve));
+  EXPECT_EQ(asked.load(), 3);
+  auto start = Clock::now();
+  EXPECT_EQ(resolve("slow.test", 100ms), "! 网络超时:resolve slow.test" + kind(sion::FailureKind::Timeout));
+  EXPECT_LT(Clock::now() - start, kLateness);
+  cancel = true;
+  start = Clock::now();
+  EXPECT_EQ(resolve("slow.test", 5s), "! 请求已取消" + kind(sion::FailureKind::Cancelled));
+  EXPECT_LT(Clock::now() - start, kLateness);
+  EXPECT_EQ(asked.load(), 4);  // the second asker joined the lookup under way
+  shared->released = true;
 }
 
 // An IPv6 literal in brackets: the Host field carries it with its port, and the certificate must
