@@ -1,10 +1,8 @@
 // Start-up: the reply handed to the game, test-device logging, the catalogue loaded ahead of the
 // game, the start-up event, and the refusals that send nothing.
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 #include "ScriptedServer.h"
@@ -139,61 +137,42 @@ TEST(Startup, WithoutSteamOrAThreadNothingStartsAndALaterInitTriesAgain) {
   ASSERT_NO_FATAL_FAILURE(rig.LogIn());
 }
 
-// A name lookup that never answers until the test ends.
-struct Gate {
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool asked = false, open = false;
-};
-
 // Exit ends within half a second whatever the network does, and a start-up it cuts short hears
 // -402 once before Exit returns.
 TEST(Startup, ExitIsPromptWhateverTheNetworkDoesAndAnswersTheStartUpItCuts) {
   using Connection = ScriptedServer::Connection;
   const auto identity = zarncert::MakeServerCert(TrustedAuthority(), {"localhost"}, {"127.0.0.1"});
+  const auto read = [](Connection& c, const std::string& reply) { return !c.ReadRequest().empty() && c.Send(reply); };
   const struct {
     const char* name;
     ScriptedServer::Script script;  // none: the name server never answers
-    bool tls;
   } stalls[] = {
-      {"name server never answers", {}, true},
-      {"server accepts, never answers",
-       [](Connection& c) {
-         c.ReadRequest();
-         c.HoldUntilReleased();
-       },
-       true},
-      {"TLS handshake stalls", [](Connection& c) { c.HoldUntilReleased(); }, false},
-      {"reply trickles a byte a second",
-       [](Connection& c) {
-         c.ReadRequest();
-         c.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n");
-         for (int i = 0; i < 60 && c.Send("x"); ++i) c.Pause(1s);
-       },
-       true},
+      {"name server never answers", {}},
+      {"server accepts, never answers", [&](Connection& c) { read(c, ""), c.HoldUntilReleased(); }},
+      {"TLS handshake stalls", [](Connection& c) { c.HoldUntilReleased(); }},
+      {"reply trickles a byte a second", [&](Connection& c) {
+         for (bool on = read(c, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n"); on; on = c.Send("x")) c.Pause(1s);
+       }},
   };
   for (const auto& stall : stalls) {
     SCOPED_TRACE(stall.name);
-    const auto gate = std::make_shared<Gate>();
+    const bool tls = std::string(stall.name) != "TLS handshake stalls";
+    const auto asked = std::make_shared<std::atomic<bool>>(false), open = std::make_shared<std::atomic<bool>>(false);
     std::optional<ScriptedServer> server;
-    if (stall.script) server.emplace(stall.script, stall.tls ? std::optional(identity) : std::nullopt);
+    if (stall.script) server.emplace(stall.script, tls ? std::optional(identity) : std::nullopt);
     RigOptions options;
     options.adjust = [&](ZarnSdk::SdkOptions& sdk) {
       sdk.apiOrigin = server ? "https://127.0.0.1:" + std::to_string(server->Port()) : "https://stalled.test";
-      sdk.nameLookup = [gate](const std::string&) {
-        std::unique_lock<std::mutex> lock(gate->mutex);
-        gate->asked = true;
-        gate->changed.wait(lock, [&gate] { return gate->open; });
+      sdk.nameLookup = [asked, open](const std::string&) {
+        *asked = true;
+        WaitUntil([&open] { return open->load(); }, 60s);  // until the test ends
         return std::vector<zarnplatform::IpAddress>{};
       };
     };
     SdkRig rig(options);
     CallbackSlot<1>::log().Clear();
     rig.core().InitSdk("1001", "zarn-demo-key", CallbackSlot<1>::utf8);
-    ASSERT_TRUE(WaitUntil([&] {
-      if (!server) return std::lock_guard<std::mutex>(gate->mutex), gate->asked;
-      return stall.tls ? !server->Requests().empty() : server->WaitForConnections(1, 0ms);
-    }));
+    ASSERT_TRUE(WaitUntil([&] { return server ? server->WaitForConnections(1, 0ms) : asked->load(); }));
     const auto start = std::chrono::steady_clock::now();
     rig.core().Exit();
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
@@ -202,8 +181,7 @@ TEST(Startup, ExitIsPromptWhateverTheNetworkDoesAndAnswersTheStartUpItCuts) {
     const std::vector<CallbackRecord> heard = CallbackSlot<1>::log().Records();
     ASSERT_EQ(heard.size(), 1u);
     EXPECT_TRUE(IsSdkResult(heard[0], results::kSteamInitFailure));
-    std::lock_guard<std::mutex>(gate->mutex), gate->open = true;
-    gate->changed.notify_all();
+    *open = true;
   }
 }
 

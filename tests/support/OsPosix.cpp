@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <dlfcn.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <pthread.h>
 #include <signal.h>
@@ -153,29 +154,23 @@ bool OnlyOwnerMayRead(const std::string& path) {
 namespace {
 
 Socket BoundLoopback(uint16_t& port, const std::string& host = "127.0.0.1") {
-  sockaddr_in6 address{};  // large enough for either family
-  auto& four = reinterpret_cast<sockaddr_in&>(address);
-  const bool v6 = inet_pton(AF_INET6, host.c_str(), &address.sin6_addr) == 1;
-  if (v6) {
-    address.sin6_family = AF_INET6;
-    address.sin6_port = htons(port);
-  } else if (inet_pton(AF_INET, host.c_str(), &four.sin_addr) == 1) {
-    four.sin_family = AF_INET;
-    four.sin_port = htons(port);
-  } else {
-    throw std::runtime_error("not an address: " + host);
-  }
-  const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("socket failed");
+  addrinfo hints{}, *found = nullptr;
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+  hints.ai_socktype = SOCK_STREAM;
+  if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) throw std::runtime_error(host);
+  const int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  socklen_t length = v6 ? sizeof address : sizeof four;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    ::close(fd);
+  sockaddr_in6 address{};  // the port is at the same place in both families
+  socklen_t length = sizeof address;
+  const bool bound = fd >= 0 && ::bind(fd, found->ai_addr, found->ai_addrlen) == 0 &&
+                     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+  ::freeaddrinfo(found);
+  if (!bound) {
+    if (fd >= 0) ::close(fd);
     throw std::runtime_error("bind failed: " + host);
   }
-  port = ntohs(address.sin6_port);  // at the same place in both families
+  port = ntohs(address.sin6_port);
   return fd;
 }
 

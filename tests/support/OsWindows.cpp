@@ -67,30 +67,24 @@ SOCKET AsSocket(Socket socket) { return static_cast<SOCKET>(socket); }
 
 Socket BoundLoopback(uint16_t& port, const std::string& host = "127.0.0.1") {
   StartWinsock();
-  sockaddr_in6 address{};  // large enough for either family
-  auto& four = reinterpret_cast<sockaddr_in&>(address);
-  const bool v6 = inet_pton(AF_INET6, host.c_str(), &address.sin6_addr) == 1;
-  if (v6) {
-    address.sin6_family = AF_INET6;
-    address.sin6_port = htons(port);
-  } else if (inet_pton(AF_INET, host.c_str(), &four.sin_addr) == 1) {
-    four.sin_family = AF_INET;
-    four.sin_port = htons(port);
-  } else {
-    throw std::runtime_error("not an address: " + host);
-  }
-  const SOCKET s = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) throw std::runtime_error("socket failed");
+  addrinfo hints{}, *found = nullptr;
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+  hints.ai_socktype = SOCK_STREAM;
+  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) throw std::runtime_error(host);
+  const SOCKET s = ::socket(found->ai_family, SOCK_STREAM, IPPROTO_TCP);
   // Without exclusive use another test's server could be bound to the same port.
   const BOOL exclusive = TRUE;
   setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
-  int length = v6 ? static_cast<int>(sizeof address) : static_cast<int>(sizeof four);
-  if (bind(s, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    closesocket(s);
+  sockaddr_in6 address{};  // the port is at the same place in both families
+  int length = sizeof address;
+  const bool bound = s != INVALID_SOCKET && bind(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) == 0 &&
+                     getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+  freeaddrinfo(found);
+  if (!bound) {
+    if (s != INVALID_SOCKET) closesocket(s);
     throw std::runtime_error("bind failed: " + host);
   }
-  port = ntohs(address.sin6_port);  // at the same place in both families
+  port = ntohs(address.sin6_port);
   return static_cast<Socket>(s);
 }
 
