@@ -46,7 +46,11 @@ socklen_t ToSockaddr(const IpAddress& address, std::uint16_t port, sockaddr_stor
 
 void* ThreadEntry(void* argument) {
   std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(argument));
-  (*work)();
+  try {
+    (*work)();
+  } catch (...) {
+    // Nobody is left to hear of it; the thread must not end the process.
+  }
   return nullptr;
 }
 
