@@ -12,13 +12,14 @@ SdkOptions SdkOptions::FromEnvironment() {
   options.apiOrigin = zarnplatform::EnvironmentVariable("ZARN_SDK_API_ORIGIN").value_or(ZARN_API_ORIGIN);
   auto data = zarnplatform::EnvironmentVariable("ZARN_SDK_DATA_HOME");
   if (data && zarnplatform::IsAbsolutePath(*data)) options.localDataFolder = std::move(data);
+  options.readProxies = [] { return sion::ProxyConfig(sion::ProxyConfig::ReadSources(zarnplatform::EnvironmentVariable)); };
   return options;
 }
 
 SdkInstance::SdkInstance(SdkOptions options)
     : steamPort_(options.steam ? std::move(options.steam) : std::make_unique<SteamApiPort>()),
       store_(std::move(options.localDataFolder)),
-      pool_(options.workerCount, options.threadLauncher),
+      pool_(options.workerCount, options.threadLauncher, std::move(options.readProxies)),
       http_(pool_),
       api_(http_, ApiEndpoints::FromOrigin(options.apiOrigin), session_),
       delivery_(store_, api_, options.threadLauncher, options.eventDelivery),

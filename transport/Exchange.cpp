@@ -12,6 +12,7 @@
 #include "transport/Error.h"
 #include "transport/Messages.h"
 #include "transport/PlainStream.h"
+#include "transport/ProxyTunnel.h"
 #include "transport/ResponseReader.h"
 #include "transport/SocketWait.h"
 #include "transport/TlsStream.h"
@@ -29,15 +30,19 @@ bool HasAsciiLetter(const std::string& text) {
 
 std::string AddressOf(const std::string& name) { return HasAsciiLetter(name) ? zarnplatform::ResolveIpv4(name) : name; }
 
-void Connect(Request& request, zarnplatform::TcpSocket& socket) {
-  request.ip = AddressOf(request.host);
+// Connects to the server, or to `proxy` when one carries the request: then the server's name is
+// the proxy's to look up.
+void Connect(Request& request, zarnplatform::TcpSocket& socket, const ProxyEndpoint* proxy) {
   std::string proxyIp;
-  std::string target = request.ip;
+  std::string target;
   int32_t targetPort = request.port;
-  if (request.useProxy) {
-    proxyIp = AddressOf(request.proxyHost);
+  if (proxy != nullptr) {
+    proxyIp = AddressOf(proxy->host);
     target = proxyIp;
-    targetPort = request.proxyPort;
+    targetPort = proxy->port;
+  } else {
+    request.ip = AddressOf(request.host);
+    target = request.ip;
   }
   std::uint32_t address = 0;
   if (!zarnplatform::ParseIpv4(target, address)) throw std::invalid_argument(messages::kAddressError);
@@ -45,35 +50,43 @@ void Connect(Request& request, zarnplatform::TcpSocket& socket) {
   if (const int error = socket.Open(); error != 0) throw Error(messages::kSocketError + std::to_string(error));
   int error = socket.StartConnect(address, static_cast<std::uint16_t>(targetPort));
   if (error == zarnplatform::TcpSocket::kConnectPending) {
-    AwaitSocket(socket, zarnplatform::WaitFor::Connect, GetTransportTimeouts().connect, request.host);
+    AwaitSocket(socket, zarnplatform::WaitFor::Connect, GetTransportTimeouts().connect,
+                proxy != nullptr ? proxy->host : request.host);
     error = socket.ConnectError();
   }
   if (error == 0) return;
 
   std::string text = std::string(messages::kConnectFailed) + "\n";
   text += "Host:" + request.host + "\n";
-  text += "Ip:" + request.ip + "\n";
-  if (request.useProxy) {
+  if (proxy != nullptr) {
     text += "Proxy IP:" + proxyIp + "\n";
-    text += "Proxy Host:" + request.proxyHost + "\n";
+    text += "Proxy Host:" + proxy->host + "\n";
+  } else {
+    text += "Ip:" + request.ip + "\n";
   }
   text += messages::kErrorCode + std::to_string(error);
-  throw Error(text);
+  throw Error(text, proxy != nullptr ? FailureKind::Proxy : FailureKind::Other);
 }
 
-// "https://host:443": where a kept connection may serve the next request. Through a proxy the
-// connection leads to the proxy, so it is named too.
+std::optional<ProxyEndpoint> ProxyOf(const Request& request) {
+  return request.proxies != nullptr ? request.proxies->For(request.protocol, request.host) : std::nullopt;
+}
+
+// "https://host:443": where a kept connection may serve the next request; through a proxy, the
+// proxy is named too.
 std::string OriginOf(const Request& request) {
   std::string origin = request.protocol + "://" + request.host + ":" + std::to_string(request.port);
-  if (request.useProxy) origin += " via " + request.proxyHost + ":" + std::to_string(request.proxyPort);
+  if (const auto proxy = ProxyOf(request)) origin += " via " + proxy->host + ":" + std::to_string(proxy->port);
   return origin;
 }
 
 std::unique_ptr<Connection> Open(Request& request, ConnectionPool* pool, const std::string& origin) {
   auto connection = std::make_unique<Connection>();
-  Connect(request, connection->socket);
+  const std::optional<ProxyEndpoint> proxy = ProxyOf(request);
+  Connect(request, connection->socket, proxy ? &*proxy : nullptr);
+  if (proxy) OpenTunnel(connection->socket, *proxy, request.host, request.port);
   connection->ip = request.ip;
-  if (request.protocol == "http" || request.useProxy) {
+  if (request.protocol == "http") {
     connection->stream = std::make_unique<PlainStream>(connection->socket, request.host);
     return connection;
   }
@@ -128,7 +141,7 @@ Response Exchange(Request& request) {
   zarnplatform::NetworkSession session;
   // OpenSSL writes with plain send(), which raises SIGPIPE on a closed connection.
   std::optional<zarnplatform::SigpipeGuard> noSigpipe;
-  if (request.protocol == "https" && !request.useProxy) noSigpipe.emplace();
+  if (request.protocol == "https") noSigpipe.emplace();
   ConnectionPool* const pool = CurrentConnectionPool();
   const std::string origin = OriginOf(request);
   request.BuildMessage();

@@ -95,7 +95,7 @@ void Request::ParseUrl(const std::string& target) {
 void Request::BuildMessage() {
   header.Add("Host", host);
   header.Add("Content-Length", std::to_string(body.size()));
-  std::string head = method + " " + (useProxy ? url : path) + " " + version + "\r\n";
+  std::string head = method + " " + path + " " + version + "\r\n";
   for (const auto& [key, value] : header.Fields()) head += key + ": " + value + "\r\n";
   head += "\r\n";
   message.insert(message.end(), head.begin(), head.end());
@@ -106,9 +106,10 @@ Response Request::Send(const std::string& target) {
   if (method.empty()) throw std::invalid_argument(messages::kMethodUndefined);
   ParseUrl(target);
   CheckPort(port);
-  if (useProxy) CheckPort(proxyPort);
   try {
     return Exchange(*this);
+  } catch (const Error& e) {
+    throw Error(e.what(), e.kind());
   } catch (const std::exception& e) {
     throw Error(e.what());
   } catch (...) {

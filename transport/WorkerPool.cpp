@@ -26,8 +26,9 @@ void Report(const char* text) {
 
 }  // namespace
 
-WorkerPool::WorkerPool(int workerCount, ThreadLauncher launcher)
+WorkerPool::WorkerPool(int workerCount, ThreadLauncher launcher, std::function<ProxyConfig()> readProxies)
     : threadCount_(workerCount),
+      readProxies_(std::move(readProxies)),
       maxBackgroundWorkers_(std::max(1, workerCount / 3)),
       wakePlans_(static_cast<std::size_t>(std::max(1, workerCount)), std::chrono::steady_clock::time_point::max()),
       workers_(std::move(launcher)) {}
@@ -36,10 +37,13 @@ WorkerPool::~WorkerPool() { Stop(); }
 
 bool WorkerPool::Start() {
   std::deque<Task> dropped;  // destroyed unlocked
+  std::shared_ptr<const ProxyConfig> proxies;
+  if (readProxies_) proxies = std::make_shared<const ProxyConfig>(readProxies_());
   MutexLock lock(mutex_);
   if (started_) throw std::logic_error(messages::kPoolStartedTwice);
   if (stop_) return false;
   started_ = true;
+  proxies_ = std::move(proxies);
   for (int index = 0; index < threadCount_; ++index) {
     if (workers_.Start("HTTP worker", [this, index] { RunTasks(index); })) continue;
     // A half-started pool would look started and never run all its lanes: end the workers
@@ -146,6 +150,7 @@ WorkerPool::Task WorkerPool::TakeTask() {
   Task task = std::move(queue.front());
   queue.pop_front();
   if (task.lane == Lane::Background) ++backgroundBusy_;
+  if (task.request.proxies == nullptr) task.request.proxies = proxies_;
   return task;
 }
 
@@ -222,6 +227,9 @@ void WorkerPool::RunTask(Task& task) {
       throw Error(std::string(messages::kTimeout) + "queue " + task.request.url);
     }
     outcome.resp = task.request.Send(task.request.url);
+  } catch (const Error& e) {
+    outcome.err = e.what();
+    outcome.kind = e.kind();
   } catch (const std::exception& e) {
     outcome.err = e.what();
   } catch (...) {

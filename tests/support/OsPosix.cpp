@@ -182,6 +182,17 @@ Socket ListenLoopback(uint16_t& port) {
   return fd;
 }
 
+Socket ConnectLoopback(uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+  if (fd >= 0) ::close(fd);
+  return kNoSocket;
+}
+
 Socket BindWithoutListening(uint16_t& port) { return BoundLoopback(port); }
 
 Socket ListenWithoutAdmitting(uint16_t& port, std::vector<Socket>& held) {

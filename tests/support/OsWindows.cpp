@@ -239,6 +239,19 @@ Socket ListenLoopback(uint16_t& port) {
   return s;
 }
 
+Socket ConnectLoopback(uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s != INVALID_SOCKET && connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    return static_cast<Socket>(s);
+  }
+  if (s != INVALID_SOCKET) closesocket(s);
+  return kNoSocket;
+}
+
 Socket BindWithoutListening(uint16_t& port) { return BoundLoopback(port); }
 
 Socket ListenWithoutAdmitting(uint16_t& port, std::vector<Socket>& held) {
