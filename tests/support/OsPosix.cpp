@@ -152,15 +152,20 @@ bool OnlyOwnerMayRead(const std::string& path) {
 
 namespace {
 
+sockaddr_in LoopbackAddress(uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  return address;
+}
+
 Socket BoundLoopback(uint16_t& port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::runtime_error("socket failed");
   const int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
+  sockaddr_in address = LoopbackAddress(port);
   socklen_t length = sizeof address;
   if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
@@ -183,10 +188,7 @@ Socket ListenLoopback(uint16_t& port) {
 }
 
 Socket ConnectLoopback(uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
+  sockaddr_in address = LoopbackAddress(port);
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
   if (fd >= 0) ::close(fd);
@@ -197,10 +199,7 @@ Socket BindWithoutListening(uint16_t& port) { return BoundLoopback(port); }
 
 Socket ListenWithoutAdmitting(uint16_t& port, std::vector<Socket>& held) {
   const Socket fd = BoundLoopback(port);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
+  sockaddr_in address = LoopbackAddress(port);
   // Without a backlog one waiting connection fills the accept queue; later SYNs are dropped.
   const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (::listen(static_cast<int>(fd), 0) != 0 || filler < 0 ||
