@@ -62,6 +62,7 @@ HttpResp DecodeReply(const sion::AsyncResponse& response) {
     }
     out.code = results::kHttpFailureCode;
     out.msg = HttpFailureMessage(statusText, response.err);
+    out.failure = out.httpStatus == 0 ? response.kind : sion::FailureKind::HttpStatus;
     return out;
   }
 

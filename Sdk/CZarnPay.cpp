@@ -255,14 +255,10 @@ void CZarnPay::SendPayResult(PayResultSend send) {
 
 void CZarnPay::HandlePayResultReply(const HttpResp& reply, PayResultSend send) {
   // No reply, or the server failed: the player may have paid, so the server must hear of it.
-  const bool serverMissedIt = reply.code == results::kHttpFailureCode &&
-                              (reply.httpStatus == 0 || reply.httpStatus >= 500 || reply.httpStatus == 429);
-  if (serverMissedIt && send.attempt + 1 < kPayResultAttempts) {
-    if (reply.retryAfter) {
-      send.wait = std::min<std::chrono::milliseconds>(*reply.retryAfter, kLongestRetryAfter);
-    } else {
+  if (RetryPolicy::IsTransient(reply) && send.attempt + 1 < kPayResultAttempts) {
+    {
       MutexLock lock(mutex_);
-      send.wait = FullJitter(firstRetryDelay_ * (1 << send.attempt), random_);
+      send.wait = retry_.Wait(send.attempt + 1, reply.retryAfter);
     }
     ++send.attempt;
     LOG(WARNING) << "Notify Pay Result Failed, Try " << send.attempt + 1 << ":" << send.steamOrderId << ","

@@ -23,7 +23,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "Sdk/Backoff.h"
+#include "Sdk/RetryPolicy.h"
 #include "Sdk/CZarnTrack.h"
 #include "Sdk/GameCallback.h"
 #include "Sdk/HttpResp.h"
@@ -144,7 +144,9 @@ class CZarnPay {
   std::unordered_map<std::string, OrderEntry> orders_ GUARDED_BY(mutex_);  // by Steam order id
   uint64_t nextSerial_ GUARDED_BY(mutex_) = 0;
   int ordersInFlight_ GUARDED_BY(mutex_) = 0;
-  std::mt19937_64 random_ GUARDED_BY(mutex_){ProcessRandomSeed()};  // the resend waits' jitter
+  // The resend waits. The server's Retry-After is kept exactly: the player waits for the result.
+  RetryPolicy retry_ GUARDED_BY(mutex_){
+      {firstRetryDelay_, firstRetryDelay_ * (1 << kPayResultAttempts), kLongestRetryAfter, false}};
   // Steam reports that found no order while a creation was pending, by Steam order id.
   std::unordered_map<std::string, KeptReport> earlyReports_ GUARDED_BY(mutex_);
 };

@@ -35,9 +35,9 @@ void DeliveryGate::Started(Clock::time_point now) {
 
 bool DeliveryGate::Answered() {
   if (state_ == State::Waiting) return false;  // a request from before the failure: the probe decides
-  const bool reopened = state_ != State::Open && backoff_.Failing();
+  const bool reopened = state_ != State::Open && failures_ > 0;
   state_ = State::Open;
-  backoff_.Reset();
+  failures_ = 0;
   return reopened;
 }
 
@@ -50,8 +50,8 @@ std::optional<DeliveryGate::Clock::time_point> DeliveryGate::Failed(Clock::time_
   }
   // The wait the server asks for gets the jitter too: every client it answered in one second
   // would come back in one second.
-  const Clock::duration jitter = backoff_.Next();
-  waitEnds_ = retryAfter ? now + std::min<Clock::duration>(*retryAfter + jitter, pacing_.longestRetryAfter) : now + jitter;
+  failures_ = std::min(failures_ + 1, 62);
+  waitEnds_ = now + retry_.Wait(failures_, retryAfter);
   state_ = State::Waiting;
   return waitEnds_;
 }

@@ -3,7 +3,7 @@
 // The server is shared by every copy of the game, so the gate treats its failures as the
 // server's, not the event's. While the server is not known to work (at start, and after a
 // failure) one request at a time goes, as a probe. A failure (no reply, a 5xx, a 429) closes
-// the gate for a wait drawn with full jitter (JitteredBackoff), added to the one the server asked
+// the gate for a wait drawn with full jitter (RetryPolicy), added to the one the server asked
 // for (Retry-After) if it did, at most `longestRetryAfter` then; then one probe goes, and only its success opens
 // the gate again. Open, at most `maxInFlight` requests are under way, and a token bucket paces
 // them: `burst` at once, then `perSecond`, which is also the pace at which a backlog drains
@@ -16,7 +16,7 @@
 #include <chrono>
 #include <optional>
 
-#include "Sdk/Backoff.h"
+#include "Sdk/RetryPolicy.h"
 
 namespace ZarnSdk {
 
@@ -34,7 +34,7 @@ class DeliveryGate {
   using Clock = std::chrono::steady_clock;
 
   DeliveryGate(const DeliveryPacing& pacing, Clock::time_point now)
-      : pacing_(pacing), backoff_(pacing.firstRetry, pacing.longestRetry), tokens_(pacing.burst), refilled_(now) {}
+      : pacing_(pacing), retry_({pacing.firstRetry, pacing.longestRetry, pacing.longestRetryAfter, true}), tokens_(pacing.burst), refilled_(now) {}
 
   // When one more request may start, `inFlight` being under way: `now` or later, or
   // Clock::time_point::max() when only a reply can open the gate.
@@ -53,7 +53,8 @@ class DeliveryGate {
   void Refill(Clock::time_point now);
 
   const DeliveryPacing pacing_;
-  JitteredBackoff backoff_;
+  RetryPolicy retry_;
+  int failures_ = 0;  // in a row
   State state_ = State::Probe;
   Clock::time_point waitEnds_{};
   double tokens_;

@@ -5,6 +5,7 @@
 
 #include "Sdk/Encoding.h"
 #include "Sdk/ReplyReader.h"
+#include "Sdk/RetryPolicy.h"
 #include "Sdk/ZarnLog.h"
 
 namespace ZarnSdk {
@@ -297,7 +298,7 @@ void EventDelivery::Send(uint64_t serial, const std::string& document) {
 void EventDelivery::HandleReply(uint64_t serial, const HttpResp& reply) {
   // Any reply but a server failure (or its plea to slow down) is an answer: the server has the
   // event, or never will.
-  const bool failed = reply.httpStatus == 0 || reply.httpStatus >= 500 || reply.httpStatus == 429;
+  const bool failed = RetryPolicy::IsTransient(reply);
   bool paused = false;
   bool resumed = false;
   Clock::duration wait{};

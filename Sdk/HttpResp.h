@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "transport/Error.h"
+
 namespace ZarnSdk {
 
 // A server reply as every feature sees it: the envelope's code and message, and the whole
@@ -20,6 +22,9 @@ struct HttpResp {
   int32_t httpStatus = 0;
   // With a 429 or 503: the wait the server asked for (Retry-After), when it named one.
   std::optional<std::chrono::seconds> retryAfter;
+  // With -502: what failed - the transport's kind when no reply came, HttpStatus for a reply
+  // whose status is not 200. nullopt otherwise.
+  std::optional<sion::FailureKind> failure;
 };
 
 using HttpCallback = std::function<void(HttpResp)>;

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,6 +55,8 @@ struct SdkOptions {
   sion::NameLookup nameLookup;
   // Starts every thread of the SDK (workers, the Steam pump, ticket waits).
   sion::ThreadLauncher threadLauncher = sion::DefaultThreadLauncher();
+  // Reads the machine's proxy settings when the SDK starts (Init); null: every request direct.
+  std::function<sion::ProxyConfig()> readProxies;
 
   // What a game's process uses: the compiled-in origin unless ZARN_SDK_API_ORIGIN names
   // another, and the local data folder unless ZARN_SDK_DATA_HOME names another (absolute).

@@ -13,6 +13,7 @@
 #include "transport/Error.h"
 #include "transport/Messages.h"
 #include "transport/PlainStream.h"
+#include "transport/ProxyTunnel.h"
 #include "transport/Resolver.h"
 #include "transport/ResponseReader.h"
 #include "transport/SocketWait.h"
@@ -128,13 +129,17 @@ std::unique_ptr<TcpSocket> ConnectToOrigin(const std::string& host, int32_t port
   }
 }
 
-// "https://host:443": where a kept connection may serve the next request. Through a proxy the
-// connection leads to the proxy, so it is named too.
+std::optional<ProxyEndpoint> ProxyOf(const Request& request) {
+  return request.proxies != nullptr ? request.proxies->For(request.protocol, request.host) : std::nullopt;
+}
+
+// "https://host:443": where a kept connection may serve the next request; through a proxy, the
+// proxy is named too.
 std::string OriginOf(const Request& request) {
   const bool v6 = request.host.find(':') != std::string::npos;
   std::string origin = request.protocol + "://" + (v6 ? "[" + request.host + "]" : request.host) + ":" +
                        std::to_string(request.port);
-  if (request.useProxy) origin += " via " + request.proxyHost + ":" + std::to_string(request.proxyPort);
+  if (const auto proxy = ProxyOf(request)) origin += " via " + proxy->host + ":" + std::to_string(proxy->port);
   return origin;
 }
 
@@ -142,13 +147,21 @@ std::string OriginOf(const Request& request) {
 std::unique_ptr<Connection> Open(Request& request, const std::string& origin, const TransportContext& context) {
   ConnectionPool* const pool = context.connections;
   auto connection = std::make_unique<Connection>();
-  if (request.useProxy) {
-    connection->socket = ConnectToOrigin(request.proxyHost, request.proxyPort, request.ip, context);
+  if (const std::optional<ProxyEndpoint> proxy = ProxyOf(request)) {
+    // The server's name is the proxy's to look up; `ip` names the proxy that carried it.
+    try {
+      connection->socket = ConnectToOrigin(proxy->host, proxy->port, request.ip, context);
+    } catch (const WaitEnded&) {
+      throw;
+    } catch (const Error& e) {
+      throw Error(e.what() + std::string("\nProxy Host:") + proxy->host, FailureKind::Proxy);
+    }
+    OpenTunnel(*connection->socket, *proxy, request.host, request.port, context);
   } else {
     connection->socket = ConnectToOrigin(request.host, request.port, request.ip, context);
   }
   connection->ip = request.ip;
-  if (request.protocol == "http" || request.useProxy) {
+  if (request.protocol == "http") {
     connection->stream = std::make_unique<PlainStream>(*connection->socket, request.host);
     connection->stream->Use(context);
     return connection;
@@ -207,7 +220,7 @@ Response Exchange(Request& request, const TransportContext& given) {
   zarnplatform::NetworkSession session;
   // OpenSSL writes with plain send(), which raises SIGPIPE on a closed connection.
   std::optional<zarnplatform::SigpipeGuard> noSigpipe;
-  if (request.protocol == "https" && !request.useProxy) noSigpipe.emplace();
+  if (request.protocol == "https") noSigpipe.emplace();
   ConnectionPool* const pool = context.connections;
   const std::string origin = OriginOf(request);
   request.BuildMessage();

@@ -8,9 +8,10 @@
 namespace sion {
 
 // Builds the request (BuildMessage), writes it over plain TCP or verified TLS to the request's
-// server (or proxy) and reads the whole reply, within the context's limits and until its cancel
-// flag. Without a connection pool in the context it connects afresh and closes afterwards.
-// With one it takes a kept
+// server and reads the whole reply, within the context's limits and until its cancel flag. An
+// "https" request whose `proxies` name a proxy for its server goes through that proxy's CONNECT
+// tunnel (ProxyTunnel.h), TLS and its checks inside it as on a direct connection. Without a
+// connection pool in the context it connects afresh and closes afterwards. With one it takes a kept
 // connection to the same origin when there is one, keeps the connection afterwards when the
 // reply allows it, and new TLS connections resume a kept session. A request whose kept
 // connection fails before it took any byte of the request, or a repeatable request whose kept

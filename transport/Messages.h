@@ -35,6 +35,8 @@ inline constexpr const char* kSocketError =
 inline constexpr const char* kTimeout = "\xe7\xbd\x91\xe7\xbb\x9c\xe8\xb6\x85\xe6\x97\xb6:";
 // 请求已取消 (request cancelled), when the worker pool stops during a request
 inline constexpr const char* kCancelled = "\xe8\xaf\xb7\xe6\xb1\x82\xe5\xb7\xb2\xe5\x8f\x96\xe6\xb6\x88";
+// 代理服务器错误: (proxy server error), followed by the proxy, then its status or the failure
+inline constexpr const char* kProxyFailed = "\xe4\xbb\xa3\xe7\x90\x86\xe6\x9c\x8d\xe5\x8a\xa1\xe5\x99\xa8\xe9\x94\x99\xe8\xaf\xaf:";
 // 解析错误 (parse error), followed by a line feed and the bytes received
 inline constexpr const char* kParseError = "\xe8\xa7\xa3\xe6\x9e\x90\xe9\x94\x99\xe8\xaf\xaf";
 // 响应头超过64KiB上限 (reply head beyond the 64 KiB limit)

@@ -109,7 +109,7 @@ void Request::BuildMessage() {
   const bool v6 = host.find(':') != std::string::npos;
   header.Add("Host", v6 ? "[" + host + "]:" + std::to_string(port) : host);
   header.Add("Content-Length", std::to_string(body.size()));
-  std::string head = method + " " + (useProxy ? url : path) + " " + version + "\r\n";
+  std::string head = method + " " + path + " " + version + "\r\n";
   for (const auto& [key, value] : header.Fields()) head += key + ": " + value + "\r\n";
   head += "\r\n";
   message.insert(message.end(), head.begin(), head.end());
@@ -120,7 +120,6 @@ Response Request::Send(const std::string& target, const TransportContext& contex
   if (method.empty()) throw std::invalid_argument(messages::kMethodUndefined);
   ParseUrl(target);
   CheckPort(port);
-  if (useProxy) CheckPort(proxyPort);
   try {
     return Exchange(*this, context);
   } catch (const Error& e) {

@@ -1,14 +1,17 @@
 // One HTTP/1.1 request: its URL, method, header list and body, and Send, which performs the
-// whole exchange on the calling thread (plain TCP or verified TLS), over a kept connection
+// whole exchange on the calling thread (plain TCP or verified TLS, through a proxy's tunnel
+// where the machine has one), over a kept connection
 // when the thread has a connection pool (Exchange.h).
 // A Request owns all its members by value and is used by one thread at a time.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "transport/Header.h"
+#include "transport/ProxyConfig.h"
 #include "transport/Response.h"
 #include "transport/TransportSettings.h"
 
@@ -22,15 +25,14 @@ class Request {
   std::string method;            // "GET", "POST", ...; empty until SetMethod
   std::string path;              // request target (path and query), from the URL
   std::string protocol;          // "http" or "https", from the URL
-  std::string ip;                // the address that served (IPv4 or IPv6 text), set while connecting
+  std::string ip;                // the address that served, or the proxy that carried it (IPv4 or IPv6 text)
   std::string url;               // the URL as given to SetUrl
   std::string host;              // host part of the URL, without port (an IPv6 literal without brackets)
   std::vector<char> body;
   std::string version = "HTTP/1.1";
   Header header;                 // caller's fields first, then Host and Content-Length
-  int32_t proxyPort = 0;
-  std::string proxyHost;
-  bool useProxy = false;         // send in clear text to proxyHost:proxyPort, absolute target
+  // Which proxy carries the request (its CONNECT tunnel); null or none for it: direct.
+  std::shared_ptr<const ProxyConfig> proxies;
   int32_t port = 80;
   // The server recognises this request when it comes again and acts on it once (RFC 9110
   // section 9.2.2), so it may be sent once more when its kept connection fails before the

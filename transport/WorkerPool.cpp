@@ -26,8 +26,10 @@ void Report(const char* text) {
 
 }  // namespace
 
-WorkerPool::WorkerPool(int workerCount, ThreadLauncher launcher, NameLookup lookup)
+WorkerPool::WorkerPool(int workerCount, ThreadLauncher launcher, NameLookup lookup,
+                       std::function<ProxyConfig()> readProxies)
     : threadCount_(workerCount),
+      readProxies_(std::move(readProxies)),
       maxBackgroundWorkers_(std::max(1, workerCount / 3)),
       resolver_(lookup ? std::move(lookup) : NameLookup(zarnplatform::LookUpName)),
       workers_(std::move(launcher)) {}
@@ -36,10 +38,13 @@ WorkerPool::~WorkerPool() { Stop(); }
 
 bool WorkerPool::Start() {
   std::deque<Task> dropped;  // destroyed unlocked
+  std::shared_ptr<const ProxyConfig> proxies;
+  if (readProxies_) proxies = std::make_shared<const ProxyConfig>(readProxies_());
   MutexLock lock(mutex_);
   if (started_) throw std::logic_error(messages::kPoolStartedTwice);
   if (stop_) return false;
   started_ = true;
+  proxies_ = std::move(proxies);
   for (int index = 0; index < threadCount_; ++index) {
     if (workers_.Start("HTTP worker", [this] { RunTasks(); })) continue;
     // A half-started pool would look started and never run all its lanes: end the workers
@@ -150,6 +155,7 @@ WorkerPool::Task WorkerPool::TakeTask() {
   Task task = std::move(queue.front());
   queue.pop_front();
   if (task.lane == Lane::Background) ++backgroundBusy_;
+  if (task.request.proxies == nullptr) task.request.proxies = proxies_;
   return task;
 }
 
@@ -208,6 +214,9 @@ void WorkerPool::RunTask(Task& task) {
       throw Error(std::string(messages::kTimeout) + "queue " + task.request.url, FailureKind::Timeout);
     }
     outcome.resp = task.request.Send(task.request.url, context);
+  } catch (const Error& e) {
+    outcome.err = e.what();
+    outcome.kind = e.kind();
   } catch (const std::exception& e) {
     outcome.err = e.what();
   } catch (...) {

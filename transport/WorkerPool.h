@@ -26,6 +26,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@
 #include "platform/ThreadGroup.h"
 #include "platform/ThreadLauncher.h"
 #include "transport/ConnectionPool.h"
+#include "transport/Error.h"
+#include "transport/ProxyConfig.h"
 #include "transport/Request.h"
 #include "transport/Resolver.h"
 #include "transport/Response.h"
@@ -42,6 +45,7 @@ namespace sion {
 struct AsyncResponse {
   Response resp;        // untouched (initial state) when the request failed
   std::string err;      // empty on success; else the failure text (may be empty: peer closed)
+  FailureKind kind = FailureKind::Other;  // with `err`: what failed
 };
 
 enum class Lane { Game, Background };
@@ -51,8 +55,11 @@ class WorkerPool {
   static constexpr int kDefaultThreadCount = 6;
 
   // `lookup`: how its requests look names up (empty: the system's resolver); a test's seam.
+  // `readProxies` reads the machine's proxy settings when the pool starts (not at construction,
+  // which may run while the library loads); they go with every request that carries none of
+  // its own. Without it every request goes direct.
   explicit WorkerPool(int workerCount = kDefaultThreadCount, ThreadLauncher launcher = DefaultThreadLauncher(),
-                      NameLookup lookup = {});
+                      NameLookup lookup = {}, std::function<ProxyConfig()> readProxies = nullptr);
   ~WorkerPool();  // Stop()
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
@@ -114,6 +121,7 @@ class WorkerPool {
   std::deque<Task> RequestStop() REQUIRES(mutex_);
 
   const int threadCount_;
+  const std::function<ProxyConfig()> readProxies_;
   const int maxBackgroundWorkers_;
   zarnplatform::Mutex mutex_;
   zarnplatform::CondVar changed_;  // a queue changed, stop requested, or a worker ended
@@ -124,6 +132,7 @@ class WorkerPool {
   bool started_ GUARDED_BY(mutex_) = false;
   // Bumped when idle workers must work out again when to wake up: a delayed task came.
   std::uint64_t scheduleChanges_ GUARDED_BY(mutex_) = 0;
+  std::shared_ptr<const ProxyConfig> proxies_ GUARDED_BY(mutex_);  // set by Start
   std::atomic<bool> stop_{false};
   std::atomic<bool> answerCut_{false};  // Stop (not the unload) answers the game calls it cuts
   ConnectionPool connections_;

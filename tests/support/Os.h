@@ -76,6 +76,8 @@ Socket BindWithoutListening(uint16_t& port);
 // A loopback port where connection attempts neither complete nor fail: its listener takes no
 // more connections. `held` receives the sockets that keep it so, to be closed with the listener.
 Socket ListenWithoutAdmitting(uint16_t& port, std::vector<Socket>& held);
+// A connection to 127.0.0.1:`port` (blocking); kNoSocket when it fails.
+Socket ConnectLoopback(uint16_t port);
 // Blocks until a connection arrives; kNoSocket once the listener was shut down.
 Socket Accept(Socket listener);
 // Bytes moved (0: the peer closed), or -1 on an error.

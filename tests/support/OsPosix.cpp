@@ -153,6 +153,14 @@ bool OnlyOwnerMayRead(const std::string& path) {
 
 namespace {
 
+sockaddr_in LoopbackAddress(uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  return address;
+}
+
 Socket BoundLoopback(uint16_t& port, const std::string& host = "127.0.0.1") {
   addrinfo hints{}, *found = nullptr;
   hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
@@ -185,14 +193,19 @@ Socket ListenLoopback(uint16_t& port, const std::string& host) {
   return fd;
 }
 
+Socket ConnectLoopback(uint16_t port) {
+  sockaddr_in address = LoopbackAddress(port);
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+  if (fd >= 0) ::close(fd);
+  return kNoSocket;
+}
+
 Socket BindWithoutListening(uint16_t& port) { return BoundLoopback(port); }
 
 Socket ListenWithoutAdmitting(uint16_t& port, std::vector<Socket>& held) {
   const Socket fd = BoundLoopback(port);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
+  sockaddr_in address = LoopbackAddress(port);
   // Without a backlog one waiting connection fills the accept queue; later SYNs are dropped.
   const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (::listen(static_cast<int>(fd), 0) != 0 || filler < 0 ||

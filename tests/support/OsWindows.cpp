@@ -65,6 +65,14 @@ void StartWinsock() {
 
 SOCKET AsSocket(Socket socket) { return static_cast<SOCKET>(socket); }
 
+sockaddr_in LoopbackAddress(uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  return address;
+}
+
 Socket BoundLoopback(uint16_t& port, const std::string& host = "127.0.0.1") {
   StartWinsock();
   addrinfo hints{}, *found = nullptr;
@@ -241,14 +249,19 @@ Socket ListenLoopback(uint16_t& port, const std::string& host) {
   return s;
 }
 
+Socket ConnectLoopback(uint16_t port) {
+  sockaddr_in address = LoopbackAddress(port);
+  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s != INVALID_SOCKET && connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return Socket(s);
+  if (s != INVALID_SOCKET) closesocket(s);
+  return kNoSocket;
+}
+
 Socket BindWithoutListening(uint16_t& port) { return BoundLoopback(port); }
 
 Socket ListenWithoutAdmitting(uint16_t& port, std::vector<Socket>& held) {
   const Socket s = BoundLoopback(port);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
+  sockaddr_in address = LoopbackAddress(port);
   const SOCKET filler = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (listen(AsSocket(s), 0) != 0 || filler == INVALID_SOCKET ||
       connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {

@@ -29,6 +29,27 @@ std::string ScriptedServer::Connection::ReadRequest(std::size_t atMost) {
   return request;
 }
 
+namespace {
+void Pump(os::Socket from, os::Socket to) {
+  char buffer[4096];
+  for (long n; (n = os::Receive(from, buffer, sizeof buffer)) > 0;) {
+    if (os::Send(to, buffer, static_cast<std::size_t>(n)) != n) break;
+  }
+  os::Shutdown(to);
+}
+}  // namespace
+
+void ScriptedServer::Connection::Relay(std::uint16_t port) {
+  const os::Socket server = os::ConnectLoopback(port);
+  if (server == os::kNoSocket) return;
+  os::Send(server, pending_.data(), pending_.size());
+  pending_.clear();
+  std::thread back([this, server] { Pump(server, socket_); });
+  Pump(socket_, server);
+  back.join();
+  os::Close(server);
+}
+
 bool ScriptedServer::Connection::Send(const std::string& bytes) {
   for (std::size_t sent = 0; sent < bytes.size();) {
     const long n = ssl_ != nullptr ? SSL_write(ssl_, &bytes[sent], static_cast<int>(bytes.size() - sent))

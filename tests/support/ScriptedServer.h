@@ -32,6 +32,9 @@ class ScriptedServer {
     bool Send(const std::string& bytes);
     // Straight onto the socket, past TLS (the start of a record, say).
     void SendRaw(const std::string& bytes) { os::Send(socket_, bytes.data(), bytes.size()); }
+    // Plays a CONNECT proxy's tunnel: carries bytes both ways between the client and
+    // 127.0.0.1:`port` (first those already read) until either side closes. Plain TCP only.
+    void Relay(std::uint16_t port);
     // Ends the connection now, orderly, while the script goes on.
     void Close() {
       if (ssl_ != nullptr) SSL_shutdown(ssl_);
