@@ -39,6 +39,11 @@ constexpr std::chrono::milliseconds kSlice{20};
 // families interleaved, starting with the family of the first (RFC 8305 section 4).
 std::vector<IpAddress> AddressesOf(const std::string& host, Clock::time_point deadline, const TransportContext& context) {
   if (auto literal = zarnplatform::ParseIpAddress(host)) return {*literal};
+  // Only a host with a letter is a name: digits alone ("1234") the resolver would read as an
+  // address nobody meant.
+  if (std::none_of(host.begin(), host.end(), [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); })) {
+    throw std::invalid_argument(messages::kAddressError);
+  }
   Resolver& resolver = context.resolver != nullptr ? *context.resolver : ProcessResolver();
   std::vector<IpAddress> found = resolver.Resolve(host, deadline, context.cancel);
   std::vector<IpAddress> same, other;
