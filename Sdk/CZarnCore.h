@@ -67,7 +67,10 @@ class CZarnCore {
   // tracker; false when one could not be started (what did start stays for the next try).
   bool StartLocked(const std::string& appId, const std::string& appKey) REQUIRES(initMutex_);
   void InitGlobalParams(const std::string& appId, const std::string& appKey);
-  void HandleStartupReply(const HttpResp& resp, const GameCallback& callback);
+  void HandleStartupReply(const Answer<StartupReply>& answer, const GameCallback& callback);
+  // Whether the checks of `admission` (ServerCalls.h) hold; else the first failing one is
+  // reported to `callback` on the calling thread.
+  bool Admit(unsigned admission, const GameCallback& callback);
   void HandleAttributionReply(const HttpResp& resp);
 
   const Collaborators c_;

@@ -3,8 +3,11 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include <nlohmann/json_fwd.hpp>
 
 namespace ZarnSdk {
 
@@ -20,6 +23,8 @@ struct HttpResp {
   int32_t httpStatus = 0;
   // With a 429 or 503: the wait the server asked for (Retry-After), when it named one.
   std::optional<std::chrono::seconds> retryAfter;
+  // `data` as the gateway parsed it, so that the call's reply reader need not parse it again.
+  std::shared_ptr<const nlohmann::json> document;
 };
 
 using HttpCallback = std::function<void(HttpResp)>;
