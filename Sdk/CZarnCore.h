@@ -52,6 +52,13 @@ class CZarnCore {
   // The catalogue for the game: -401 before a successful start-up, -400 after Exit unless it
   // is already loaded.
   void QueryProducts(const GameCallback& callback);
+  // A call the game makes of the server with nothing kept on this side: admitted by its entry's
+  // checks, then the answer reaches `callback` as ZarnApi gives it (data the whole reply).
+  template <typename Reply>
+  void CallForGame(const ServerCall<Reply>& call, const FormValues& values, const GameCallback& callback) {
+    if (!Admit(call.admission, callback)) return;
+    c_.api.Post(call, values, [callback](const Answer<Reply>& a) { callback(a.resp.code, a.resp.msg, a.resp.data); });
+  }
   bool IsPayAvailable();
   void Logout();
   // Steam shut down, the workers stopped and awaited, undelivered events kept in the outbox
