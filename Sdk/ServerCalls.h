@@ -36,6 +36,7 @@ enum class From {
   Constant,       // `constant`
   AppKey,         // the application key
   MerchantExtra,  // {"merId":"<Steam app id>"}
+  UserId,         // the logged-in player's server user id, "-1" when nobody is
 };
 
 struct CallParam {

@@ -114,6 +114,9 @@ std::string ZarnApi::SignedBody(const CallSpec& call, const FormValues& values) 
       case From::MerchantExtra:
         params.push_back({p.key, MerchantExtra(g)});
         break;
+      case From::UserId:
+        params.push_back({p.key, session_.Player().userId});
+        break;
     }
   }
 
