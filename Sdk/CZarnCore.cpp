@@ -33,7 +33,8 @@ void CZarnCore::InitSdk(const std::string& appId, const std::string& appKey, con
     return;
   }
   c_.track.PostEvent("qzk_startup", "", std::numeric_limits<double>::quiet_NaN());
-  c_.api.PostClientConfig([this, callback](HttpResp resp) { HandleStartupReply(resp, callback); });
+  c_.api.Post(calls::kClientConfig, {},
+              [this, callback](Answer<StartupReply> answer) { HandleStartupReply(answer, callback); });
 }
 
 bool CZarnCore::StartLocked(const std::string& appId, const std::string& appKey) {
@@ -73,23 +74,22 @@ void CZarnCore::InitGlobalParams(const std::string& appId, const std::string& ap
   c_.session.SetGlobalParams(std::move(params));
 }
 
-void CZarnCore::HandleStartupReply(const HttpResp& resp, const GameCallback& callback) {
+void CZarnCore::HandleStartupReply(const Answer<StartupReply>& answer, const GameCallback& callback) {
+  const HttpResp& resp = answer.resp;
   // Exit cut the start-up short.
   if (resp.code == results::kProcessExit.code && c_.steam.Exited()) {
     Report(callback, results::kSteamInitFailure);
     return;
   }
-  if (resp.code == results::kSuccess) {
-    // A marker of another type than number or boolean counts as "not a test device".
-    const std::optional<reply::Json> data = reply::Parse(resp.data);
-    if (data && reply::IntegerOr<int64_t>(*data, "isTestDevice", 0) == 1) ConfigureLogger(true);
+  if (const StartupReply* startup = answer.Ok()) {
+    if (startup->testDevice) ConfigureLogger(true);
     isInit_ = true;
     c_.pay.QueryProducts(GameCallback());
     // A state file that cannot be read may well hold the flag: attributing again would count
     // the install twice, so only a flag known to be 0 sends the request.
     const std::optional<reply::Json> appConfig = c_.store.TryReadConfigJson(false);
     if (appConfig && reply::IntegerOr<int64_t>(*appConfig, "AttributionFlag", 0) == 0) {
-      c_.api.PostAttribution([this](HttpResp reply) { HandleAttributionReply(reply); });
+      c_.api.Post(calls::kAttribution, {}, [this](const Answer<EmptyReply>& reply) { HandleAttributionReply(reply.resp); });
     }
   }
   callback(resp.code, resp.msg, resp.data);
@@ -106,41 +106,41 @@ void CZarnCore::HandleAttributionReply(const HttpResp& resp) {
 
 // ---------------------------------------------------------------------------- other operations
 
-void CZarnCore::LoginSteam(const GameCallback& callback) {
-  if (!isInit_) {
+bool CZarnCore::Admit(unsigned admission, const GameCallback& callback) {
+  if ((admission & kStarted) != 0 && !isInit_) {
     Report(callback, results::kNotInit);
-    return;
+    return false;
   }
+  // The workers are gone after Exit: the request could never be answered.
+  if ((admission & kNotExited) != 0 && c_.steam.Exited()) {
+    Report(callback, results::kProcessExit);
+    return false;
+  }
+  if ((admission & kLoggedIn) != 0 && !c_.session.IsLoggedIn()) {
+    Report(callback, results::kNotLogin);
+    return false;
+  }
+  return true;
+}
+
+void CZarnCore::LoginSteam(const GameCallback& callback) {
+  // Exit is the ticket wait's to report.
+  if (!Admit(calls::kLogin.admission, callback)) return;
   c_.steam.LoginSteam(c_.session.LoginGeneration(), callback);
 }
 
 void CZarnCore::CallPay(const std::string& productId, const std::string& extInfo, const GameCallback& callback) {
-  if (!isInit_) {
-    Report(callback, results::kNotInit);
-    return;
-  }
-  // The workers are gone after Exit: an order could never be created or reported.
-  if (c_.steam.Exited()) {
-    Report(callback, results::kProcessExit);
-    return;
-  }
-  if (!c_.session.IsLoggedIn()) {
-    Report(callback, results::kNotLogin);
-    return;
-  }
+  // The product is checked by the payment object, once the catalogue is loaded.
+  if (!Admit(calls::kCreateOrder.admission, callback)) return;
   c_.pay.CreateOrder(productId, extInfo, callback);
 }
 
 void CZarnCore::QueryProducts(const GameCallback& callback) {
-  // Before start-up there is no app id or client id to sign the request with.
-  if (!isInit_) {
-    Report(callback, results::kNotInit);
-    return;
-  }
-  if (c_.steam.Exited() && !c_.pay.Catalogue().Loaded()) {
-    Report(callback, results::kProcessExit);
-    return;
-  }
+  // Before start-up there is no app id or client id to sign the request with; a loaded
+  // catalogue needs no request, so it answers after Exit too.
+  unsigned admission = calls::kProducts.admission;
+  if (c_.pay.Catalogue().Loaded()) admission &= ~unsigned{kNotExited};
+  if (!Admit(admission, callback)) return;
   c_.pay.QueryProducts(callback);
 }
 

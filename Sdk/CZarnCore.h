@@ -52,6 +52,13 @@ class CZarnCore {
   // The catalogue for the game: -401 before a successful start-up, -400 after Exit unless it
   // is already loaded.
   void QueryProducts(const GameCallback& callback);
+  // A call the game makes of the server with nothing kept on this side: admitted by its entry's
+  // checks, then the answer reaches `callback` as ZarnApi gives it (data the whole reply).
+  template <typename Reply>
+  void CallForGame(const ServerCall<Reply>& call, const FormValues& values, const GameCallback& callback) {
+    if (!Admit(call.admission, callback)) return;
+    c_.api.Post(call, values, [callback](const Answer<Reply>& a) { callback(a.resp.code, a.resp.msg, a.resp.data); });
+  }
   bool IsPayAvailable();
   void Logout();
   // Steam shut down, the workers stopped and awaited, undelivered events kept in the outbox
@@ -67,7 +74,10 @@ class CZarnCore {
   // tracker; false when one could not be started (what did start stays for the next try).
   bool StartLocked(const std::string& appId, const std::string& appKey) REQUIRES(initMutex_);
   void InitGlobalParams(const std::string& appId, const std::string& appKey);
-  void HandleStartupReply(const HttpResp& resp, const GameCallback& callback);
+  void HandleStartupReply(const Answer<StartupReply>& answer, const GameCallback& callback);
+  // Whether the checks of `admission` (ServerCalls.h) hold; else the first failing one is
+  // reported to `callback` on the calling thread.
+  bool Admit(unsigned admission, const GameCallback& callback);
   void HandleAttributionReply(const HttpResp& resp);
 
   const Collaborators c_;

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <stdexcept>
 #include <utility>
 
@@ -71,14 +72,15 @@ HttpResp DecodeReply(const sion::AsyncResponse& response) {
   const std::string body(response.resp.body.begin(), response.resp.body.end());
   try {
     if (const auto refused = reply::RefusedBeforeParsing(body)) throw std::invalid_argument(*refused);
-    const reply::Json envelope = reply::Json::parse(body);
-    out.code = EnvelopeCode(envelope);
-    if (envelope.contains("msg")) {
-      out.msg = reply::StringValue(envelope.at("msg"));
-    } else if (envelope.contains("message")) {
-      out.msg = reply::StringValue(envelope.at("message"));
+    auto envelope = std::make_shared<const reply::Json>(reply::Json::parse(body));
+    out.code = EnvelopeCode(*envelope);
+    if (envelope->contains("msg")) {
+      out.msg = reply::StringValue(envelope->at("msg"));
+    } else if (envelope->contains("message")) {
+      out.msg = reply::StringValue(envelope->at("message"));
     }
     out.data = body;
+    out.document = std::move(envelope);
   } catch (const std::exception& e) {
     out = HttpResp{results::kBadReplyCode, e.what(), std::string(), out.httpStatus};
   }

@@ -24,38 +24,6 @@ constexpr const char kLogEarlyReportMatched[] = "Steam Report Kept For Order, No
 // for ids no order will ever have.
 constexpr std::size_t kMaxEarlyReports = 10000;
 
-// The members of a create-order reply, or nothing when the reply is not what an order needs:
-// members of other types, no "extInfo" object, or no Steam order id (such an order could never
-// be matched by Steam's report, and the game would never hear of it).
-std::optional<OrderInfo> ParseOrderReply(const std::string& text) {
-  try {
-    const std::optional<Json> doc = reply::ParseObject(text);
-    if (!doc) return std::nullopt;
-    OrderInfo order;
-    order.orderId = reply::Text(*doc, "orderId");
-    order.productName = reply::Text(*doc, "productName");
-    order.defaultCurrency = reply::Text(*doc, "defaultCurrency");
-    order.virtualCurrency = reply::Text(*doc, "virtualCurrency");
-    order.defaultAmountMicro = reply::Integer<int64_t>(*doc, "defaultAmountMicro");
-    order.virtualCoinAmount = reply::Integer<int64_t>(*doc, "virtualCoinAmount");
-    const Json& ext = reply::Member(*doc, "extInfo");
-    if (!ext.is_object()) return std::nullopt;
-    order.steamOrderId = reply::Text(ext, "steamOrderId");
-    order.steamTransId = reply::Text(ext, "steamTransId");
-    if (order.steamOrderId.empty()) return std::nullopt;
-    return order;
-  } catch (const Json::exception&) {
-    return std::nullopt;
-  }
-}
-
-// The server's "status" of a payment-result reply. A reply without a readable status (empty
-// data of a local failure, a broken body, a status that is not a number) confirms nothing: 0.
-int32_t PayStatus(const std::string& text) {
-  const std::optional<Json> doc = reply::ParseObject(text);
-  return doc ? reply::IntegerOr<int32_t>(*doc, "status", 0) : 0;
-}
-
 std::string PaymentData(const OrderInfo& order, int32_t status) {
   return CompactJson(Json{{"amount", order.defaultAmountMicro},
                           {"currency", order.defaultCurrency},
@@ -92,16 +60,16 @@ void CZarnPay::ContinueOrder(const std::string& productId, const std::string& ex
     return;
   }
 
-  CreateOrderParams params;
-  params.productId = productId;
-  params.userId = buyer.userId;
-  params.serverId = buyer.serverId;
-  params.gameUserId = buyer.gameUserId;
-  params.nickName = buyer.nickName;
-  params.orderAmountMicros = "0";
-  params.collectionInfo = CompactJson(Json{{"deviceId", track_.DeviceId()}, {"resolution", track_.Resolution()}});
-  params.currencyCode = "";
-  params.extInfo = extInfo;
+  const FormValues params{
+      {"productId", productId},
+      {"userId", buyer.userId},
+      {"serverId", buyer.serverId},
+      {"gameUserId", buyer.gameUserId},
+      {"nickName", buyer.nickName},
+      {"orderAmountMicros", "0"},
+      {"collectionInfo", CompactJson(Json{{"deviceId", track_.DeviceId()}, {"resolution", track_.Resolution()}})},
+      {"currencyCode", ""},
+      {"extInfo", extInfo}};
   OrderInfo draft;
   draft.product = std::move(*product);
   draft.callback = callback;
@@ -111,21 +79,24 @@ void CZarnPay::ContinueOrder(const std::string& productId, const std::string& ex
     MutexLock lock(mutex_);
     ++ordersInFlight_;
   }
-  api_.PostCreateOrder(params, [this, draft = std::move(draft)](HttpResp reply) mutable {
+  api_.Post(calls::kCreateOrder, params, [this, draft = std::move(draft)](Answer<OrderReply> reply) mutable {
     HandleCreateOrderReply(reply, std::move(draft));
   });
 }
 
-void CZarnPay::HandleCreateOrderReply(const HttpResp& reply, OrderInfo draft) {
+void CZarnPay::HandleCreateOrderReply(const Answer<OrderReply>& answer, OrderInfo draft) {
+  const HttpResp& reply = answer.resp;
   std::optional<OrderInfo> order;
-  if (reply.code == results::kSuccess) {
-    order = ParseOrderReply(reply.data);
-    if (order) {
-      order->product = draft.product;
-      order->callback = draft.callback;
-      order->extInfo = draft.extInfo;
-      order->buyer = draft.buyer;
-    }
+  if (const OrderReply* created = answer.Ok()) {
+    order = draft;
+    order->orderId = created->orderId;
+    order->productName = created->productName;
+    order->defaultCurrency = created->defaultCurrency;
+    order->defaultAmountMicro = created->defaultAmountMicro;
+    order->virtualCoinAmount = created->virtualCoinAmount;
+    order->virtualCurrency = created->virtualCurrency;
+    order->steamOrderId = created->steamOrderId;
+    order->steamTransId = created->steamTransId;
   }
   const Stored stored = FinishOrderCreation(order);
   if (stored.displaced) {
@@ -134,12 +105,9 @@ void CZarnPay::HandleCreateOrderReply(const HttpResp& reply, OrderInfo draft) {
     const SdkResult& failure = results::kServerJsonParseError;
     stored.displaced->callback(failure.code, failure.message, PaymentData(*stored.displaced, 0));
   }
-  if (reply.code != results::kSuccess) {
-    draft.callback(reply.code, reply.msg, reply.data);
-    return;
-  }
+  // A reply that does not read is -501 "Server JSON Parse Error." by now.
   if (!order) {
-    Report(draft.callback, results::kServerJsonParseError);
+    draft.callback(reply.code, reply.msg, reply.data);
     return;
   }
   LOG(INFO) << "Save SteamOrderId:" << order->steamOrderId << ",OrderId:" << order->orderId;
@@ -234,26 +202,30 @@ void CZarnPay::HandleSteamReport(const std::string& authorized, const std::strin
 
 void CZarnPay::SendPayResult(PayResultSend send) {
   const OrderInfo& order = send.order;
-  PayResultParams params;
-  params.channelPayType = "";
-  params.userId = order.buyer.userId;
-  params.orderId = order.orderId;
-  params.extVerifyInfo = CompactJson(Json{{"steamOrderId", send.steamOrderId}});
-  params.payAmountMicros = send.authorized == "1" ? std::to_string(order.defaultAmountMicro) : "0";
-  params.serverId = order.buyer.serverId;
-  params.gameUserId = order.buyer.gameUserId;
-  params.status = send.authorized;
-  params.trxId = "";
-  params.trxToken = "";
-  params.channelProductId = order.product.channelProductId;
+  const FormValues params{
+      {"channelPayType", ""},
+      {"userId", order.buyer.userId},
+      {"orderId", order.orderId},
+      {"extVerifyInfo", CompactJson(Json{{"steamOrderId", send.steamOrderId}})},
+      {"payAmountMicros", send.authorized == "1" ? std::to_string(order.defaultAmountMicro) : "0"},
+      {"serverId", order.buyer.serverId},
+      {"gameUserId", order.buyer.gameUserId},
+      {"status", send.authorized},
+      {"trxId", ""},
+      {"trxToken", ""},
+      {"channelProductId", order.product.channelProductId}};
   std::optional<std::chrono::steady_clock::time_point> notBefore;
   if (send.attempt > 0) notBefore = clock_() + send.wait;
-  api_.PostPayResult(
-      params, [this, send = std::move(send)](HttpResp reply) mutable { HandlePayResultReply(reply, std::move(send)); },
+  api_.Post(
+      calls::kPayResult, params,
+      [this, send = std::move(send)](const Answer<PayResultReply>& reply) mutable {
+        // The game's data shows the server's status whatever its code.
+        HandlePayResultReply(reply.resp, reply.value ? reply.value->status : 0, std::move(send));
+      },
       notBefore);
 }
 
-void CZarnPay::HandlePayResultReply(const HttpResp& reply, PayResultSend send) {
+void CZarnPay::HandlePayResultReply(const HttpResp& reply, int32_t status, PayResultSend send) {
   // No reply, or the server failed: the player may have paid, so the server must hear of it.
   if (RetryPolicy::IsTransient(reply) && send.attempt + 1 < kPayResultAttempts) {
     {
@@ -266,7 +238,6 @@ void CZarnPay::HandlePayResultReply(const HttpResp& reply, PayResultSend send) {
     SendPayResult(std::move(send));
     return;
   }
-  const int32_t status = PayStatus(reply.data);
   const bool paid = reply.code == results::kSuccess && status == 1;
   std::optional<PayResultSend> next;
   {

@@ -119,7 +119,7 @@ class CZarnPay {
 
   void ContinueOrder(const std::string& productId, const std::string& extInfo, const PlayerState& buyer,
                      const GameCallback& callback) EXCLUDES(mutex_);
-  void HandleCreateOrderReply(const HttpResp& reply, OrderInfo draft) EXCLUDES(mutex_);
+  void HandleCreateOrderReply(const Answer<OrderReply>& answer, OrderInfo draft) EXCLUDES(mutex_);
   // Stores a created order (if any) and ends one pending creation; hands back a Steam report
   // that arrived for that order before it was stored, and an older order of the same Steam
   // order id that was still waiting for Steam (it can never be told apart any more).
@@ -131,7 +131,9 @@ class CZarnPay {
   void HandleSteamReport(const std::string& authorized, const std::string& steamOrderId) EXCLUDES(mutex_);
   void KeepEarlyReport(const std::string& steamOrderId, const std::string& authorized) REQUIRES(mutex_);
   void SendPayResult(PayResultSend send) EXCLUDES(mutex_);
-  void HandlePayResultReply(const HttpResp& reply, PayResultSend send) EXCLUDES(mutex_);
+  // `status`: the reply's "status", 0 when absent or unreadable (a 200 that does not read
+  // arrives as -501).
+  void HandlePayResultReply(const HttpResp& reply, int32_t status, PayResultSend send) EXCLUDES(mutex_);
 
   ZarnApi& api_;
   const SessionState& session_;

@@ -5,7 +5,6 @@
 #include <optional>
 #include <utility>
 
-#include "Sdk/ReplyReader.h"
 #include "Sdk/ResultCodes.h"
 #include "Sdk/ZarnLog.h"
 
@@ -14,43 +13,22 @@ namespace {
 
 constexpr const char* kLoginPlatform = "STEAM";
 
-struct LoginReply {
-  std::string token;
-  std::string userId;
-};
-
-// Reads the whole reply before anything is stored, so a malformed reply cannot leave the
-// session half logged in. An absent user id stays "-1".
-std::optional<LoginReply> ParseLoginReply(const std::string& text) {
-  const std::optional<reply::Json> doc = reply::ParseObject(text);
-  if (!doc) return std::nullopt;
-  try {
-    LoginReply parsed{reply::Text(*doc, "token"), "-1"};
-    const reply::Json& userId = reply::Member(*doc, "userId");
-    if (!userId.is_null()) parsed.userId = std::to_string(reply::Integer<int64_t>(*doc, "userId"));
-    return parsed;
-  } catch (const reply::Json::exception&) {
-    return std::nullopt;
-  }
-}
-
 }  // namespace
 
 void CZarnUser::Login(const std::string& steamId, const std::string& ticketHex, uint64_t generation,
                       const GameCallback& callback) {
-  api_.PostLogin(steamId, ticketHex, [this, steamId, generation, callback](HttpResp resp) {
-    HandleLoginReply(resp, steamId, generation, callback);
-  });
+  api_.Post(calls::kLogin, {{"puserId", steamId}, {"accessToken", ticketHex}},
+            [this, steamId, generation, callback](const Answer<LoginReply>& answer) {
+              HandleLoginReply(answer, steamId, generation, callback);
+            });
 }
 
-void CZarnUser::HandleLoginReply(const HttpResp& resp, const std::string& steamId, uint64_t generation,
+void CZarnUser::HandleLoginReply(const Answer<LoginReply>& answer, const std::string& steamId, uint64_t generation,
                                  const GameCallback& callback) {
-  if (resp.code == results::kSuccess) {
-    const std::optional<LoginReply> parsed = ParseLoginReply(resp.data);
-    if (!parsed) {
-      Report(callback, results::kServerJsonParseError);
-      return;
-    }
+  const HttpResp& resp = answer.resp;
+  // The whole reply was read before anything is stored, so a malformed one cannot leave the
+  // session half logged in.
+  if (const LoginReply* parsed = answer.Ok()) {
     // The game logged out while this login was under way: the player stays logged out, and the
     // game still hears what the server said.
     if (!session_.StoreLogin(generation, parsed->token, parsed->userId, steamId)) {

@@ -26,7 +26,7 @@ class CZarnUser {
              const GameCallback& callback);
 
  private:
-  void HandleLoginReply(const HttpResp& resp, const std::string& steamId, uint64_t generation,
+  void HandleLoginReply(const Answer<LoginReply>& answer, const std::string& steamId, uint64_t generation,
                         const GameCallback& callback);
 
   ZarnApi& api_;

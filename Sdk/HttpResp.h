@@ -3,8 +3,11 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include <nlohmann/json_fwd.hpp>
 
 #include "transport/Error.h"
 
@@ -25,6 +28,8 @@ struct HttpResp {
   // With -502: what failed - the transport's kind when no reply came, HttpStatus for a reply
   // whose status is not 200. nullopt otherwise.
   std::optional<sion::FailureKind> failure;
+  // `data` as the gateway parsed it, so that the call's reply reader need not parse it again.
+  std::shared_ptr<const nlohmann::json> document;
 };
 
 using HttpCallback = std::function<void(HttpResp)>;

@@ -16,31 +16,6 @@ using zarnplatform::MutexLock;
 
 // "开始解析商品列表" (parsing the product list)
 constexpr GbkText kLogParsingProducts{"\xBF\xAA\xCA\xBC\xBD\xE2\xCE\xF6\xC9\xCC\xC6\xB7\xC1\xD0\xB1\xED"};
-constexpr const char kSteamChannel[] = "STEAM";
-
-// The reply is read whole into a list of its own; the caller merges it only when this
-// returns, so a malformed reply changes nothing. Throws the JSON library's exceptions.
-std::vector<ProductInfo> ParseProductList(const std::string& text) {
-  const Json doc = Json::parse(text);
-  std::vector<ProductInfo> products;
-  for (const Json& product : reply::List(reply::ObjectOrNull(doc), "productList")) {
-    if (reply::ObjectOrNull(product).is_null()) continue;
-    for (const Json& channel : reply::List(product, "payChannel")) {
-      if (reply::ObjectOrNull(channel).is_null()) continue;
-      const Json& name = reply::Member(channel, "name");
-      if (!name.is_string() || name.get_ref<const std::string&>() != kSteamChannel) continue;
-      ProductInfo info;
-      info.productName = reply::Text(product, "productName");
-      info.productId = reply::Text(product, "productId");
-      info.productDesc = reply::Text(product, "productDesc");
-      info.productCurrencyCode = reply::Text(product, "productCurrencyCode");
-      info.gameCurrencyAmount = reply::Integer<int32_t>(product, "gameCurrencyAmount");
-      info.channelProductId = reply::Text(channel, "channelProductId");
-      products.push_back(std::move(info));
-    }
-  }
-  return products;
-}
 
 }  // namespace
 
@@ -84,7 +59,7 @@ void ProductCatalogue::Load(std::function<void()> onDone, std::function<void(Htt
   }
   if (!send) return;
   try {
-    api_.PostProducts([this](HttpResp reply) { HandleProductsReply(reply); });
+    api_.Post(calls::kProducts, {}, [this](Answer<ProductListReply> reply) { HandleProductsReply(std::move(reply)); });
   } catch (const std::exception& e) {
     // Nothing was queued, so no reply will end this load: end it here, or every later query
     // would wait for it for ever.
@@ -104,19 +79,14 @@ void ProductCatalogue::FailWaiters(const HttpResp& failure) {
   }
 }
 
-void ProductCatalogue::HandleProductsReply(const HttpResp& reply) {
-  if (reply.code != results::kSuccess) {
-    FailWaiters(reply);
+void ProductCatalogue::HandleProductsReply(Answer<ProductListReply> reply) {
+  // The reply was read whole into a list of its own; a malformed one changes nothing.
+  if (reply.Ok() == nullptr) {
+    FailWaiters(reply.resp);
     return;
   }
   LOG(INFO) << kLogParsingProducts;
-  std::vector<ProductInfo> parsed;
-  try {
-    parsed = ParseProductList(reply.data);
-  } catch (const Json::exception& e) {
-    FailWaiters(HttpResp{results::kBadReplyCode, e.what(), ""});
-    return;
-  }
+  std::vector<ProductInfo> parsed = std::move(reply.value->products);
   std::vector<LoadWaiter> waiters;
   {
     MutexLock lock(mutex_);

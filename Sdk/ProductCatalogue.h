@@ -22,22 +22,13 @@
 
 namespace ZarnSdk {
 
-struct ProductInfo {
-  std::string productName;
-  std::string productDesc;
-  std::string productCurrencyCode;
-  std::string productId;
-  int32_t gameCurrencyAmount = 0;
-  std::string channelProductId;
-};
-
 class ProductCatalogue {
  public:
   explicit ProductCatalogue(ZarnApi& api) : api_(api) {}
 
   bool Loaded() const EXCLUDES(mutex_);
-  // Makes sure the catalogue is loaded; then onDone, or onFail with the failed reply (a reply
-  // that does not read arrives as -501 with the JSON library's text). Exactly one of the two
+  // Makes sure the catalogue is loaded; then onDone, or onFail with the failed reply (one that
+  // does not read arrives as -501, by ZarnApi's one rule). Exactly one of the two
   // runs, once: on the calling thread when already loaded, else on the HTTP worker that
   // handles the products reply.
   void Load(std::function<void()> onDone, std::function<void(HttpResp)> onFail) EXCLUDES(mutex_);
@@ -54,7 +45,7 @@ class ProductCatalogue {
     std::function<void(HttpResp)> onFail;
   };
 
-  void HandleProductsReply(const HttpResp& reply) EXCLUDES(mutex_);
+  void HandleProductsReply(Answer<ProductListReply> reply) EXCLUDES(mutex_);
   void FailWaiters(const HttpResp& failure) EXCLUDES(mutex_);
 
   ZarnApi& api_;

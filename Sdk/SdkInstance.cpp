@@ -27,7 +27,7 @@ SdkInstance::SdkInstance(SdkOptions options)
       store_(std::move(options.localDataFolder)),
       pool_(options.workerCount, options.threadLauncher, std::move(options.nameLookup), std::move(options.readProxies)),
       http_(pool_),
-      api_(http_, ApiEndpoints::FromOrigin(options.apiOrigin), session_),
+      api_(http_, options.apiOrigin, session_),
       delivery_(store_, api_, options.threadLauncher, options.eventDelivery),
       track_(session_, delivery_),
       pay_(api_, session_, track_, options.payResultRetryDelay),

@@ -18,6 +18,7 @@
 
 #include "GameProcess.h"
 #include "Harness.h"
+#include "ZarnCExports.h"
 #include "zarnsdk.h"
 
 namespace zarntest {
@@ -26,10 +27,7 @@ namespace {
 namespace paths = zarnmock::paths;
 using boundary::Resolve;
 
-// The C functions, resolved by their names: zarn_ and the member's.
-#define ZARN_C_EXPORTS(X)                                                                          \
-  X(version) X(init) X(login) X(logout) X(query_products) X(call_pay) X(is_pay_available) X(post_event) \
-  X(set_server_id) X(set_game_user_id) X(set_nick_name) X(set_level) X(exit) X(set_log_handler)
+// Every C function of zarnsdk.h, resolved by its name: zarn_ and the member's.
 struct CApi {
 #define FIELD(name) decltype(&zarn_##name) name = nullptr;
   ZARN_C_EXPORTS(FIELD)

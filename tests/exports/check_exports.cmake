@@ -1,8 +1,9 @@
 cmake_minimum_required(VERSION 3.25)
 # The library exports exactly the twelve ZarnProxy functions and the C functions zarnsdk.h
-# declares, nothing else: read from the ELF dynamic symbol table, or the PE export table.
-# Inputs: LIBRARY, INCLUDE_DIR, and NM (ELF) or OBJDUMP and CXXFILT (PE). With -DTAMPER=ON a
-# C function is expected that does not exist: the check must then fail.
+# declares, nothing else: read from the ELF dynamic symbol table, or the PE export table. The C#
+# binding declares the same C functions, so that a new one cannot be forgotten there.
+# Inputs: LIBRARY, INCLUDE_DIR, BINDING, and NM (ELF) or OBJDUMP and CXXFILT (PE). With
+# -DTAMPER=ON a C function is expected that does not exist: the check must then fail.
 file(READ "${INCLUDE_DIR}/zarnsdk.h" c_header)
 string(REGEX MATCHALL "ZARN_C_API [^(;]*[ *](zarn_[a-z_]+)\\(" c_decls "${c_header}")
 set(expected_c "")
@@ -10,6 +11,9 @@ foreach(decl IN LISTS c_decls)
   string(REGEX REPLACE ".*[ *](zarn_[a-z_]+)\\($" "\\1" name "${decl}")
   list(APPEND expected_c "${name}")
 endforeach()
+file(READ "${BINDING}" binding)
+string(REGEX MATCHALL "static extern [^(;]* zarn_[a-z_]+\\(" bound_c "${binding}")
+list(TRANSFORM bound_c REPLACE ".* (zarn_[a-z_]+)\\($" "\\1")
 if(TAMPER)
   list(APPEND expected_c zarn_missing)
 endif()
@@ -60,7 +64,11 @@ endif()
 if(NOT cpp_count EQUAL 12)
   message(FATAL_ERROR "expected 12 ZarnProxy exports, found ${cpp_count}: ${cpp}")
 endif()
+list(SORT bound_c)
 if(NOT c STREQUAL expected_c)
   message(FATAL_ERROR "C exports ${c} differ from zarnsdk.h's ${expected_c}")
+endif()
+if(NOT bound_c STREQUAL expected_c)
+  message(FATAL_ERROR "the C# binding ${BINDING} declares ${bound_c}, zarnsdk.h ${expected_c}")
 endif()
 message(STATUS "exports: ${cpp};${c}")

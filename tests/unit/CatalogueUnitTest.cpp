@@ -26,7 +26,7 @@ TEST(Catalogue, QueriesDuringALoadShareItsRequestAndEachHearsItsOutcome) {
       {"no reply", NoReply(), -502, "Http Code:, Msg:connection failed", "", false},
       {"refused", ServerReply(R"({"code":3001,"msg":"no"})", 3001, "no"), 3001, "no", R"({"code":3001,"msg":"no"})",
        false},
-      {"unreadable", ServerReply("<html>"), -501, "[json.exception.parse_error", "", false},
+      {"unreadable", ServerReply("<html>"), -501, "Server JSON Parse Error.", "", false},
   };
   // A list that does not read enters nothing, not even the good product before the bad one.
   for (const char* bad : {R"({"productId":17,"payChannel":[{"name":"STEAM"}]})",
@@ -37,7 +37,7 @@ TEST(Catalogue, QueriesDuringALoadShareItsRequestAndEachHearsItsOutcome) {
                           R"({"productId":"p.x","payChannel":[{"name":"STEAM","channelProductId":5}]})"}) {
     cases.push_back({bad, ServerReply(R"({"code":200,"productList":[{"productId":"gem","payChannel":)"
                                       R"([{"name":"STEAM","channelProductId":"c1"}]},)" + std::string(bad) + "]}"),
-                     -501, "[json.exception.", "", false});
+                     -501, "Server JSON Parse Error.", "", false});
   }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -61,7 +61,7 @@ TEST(Delivery, AnEventLeavesOnlyWithANumberTheStateFileReservedAndStopStoresTheL
     const int64_t number = rig.Post();
     EXPECT_EQ(number, c.first);
     ASSERT_EQ(rig.Sent(0), Doc(number));
-    EXPECT_EQ(rig.poster.Request(0).url, rig.urls.trackDataUrl);
+    EXPECT_EQ(rig.poster.Request(0).url, rig.api.Url(ZarnSdk::calls::kTrackData));
     EXPECT_EQ(rig.poster.Request(0).lane, sion::Lane::Background);
     EXPECT_GE(reservedAtSend.load(), number);
     rig.poster.Answer(0, ServerReply(R"({"code":200})"));
@@ -117,7 +117,7 @@ TEST(Delivery, AnEventNotAnsweredByStopIsKeptAndGoesFirstAtTheNextStart) {
     EXPECT_EQ(rig.Outbox(), c.kept ? "[" + nlohmann::json(Doc(first)).dump() + "]" : "[]");
 
     FakePoster next;
-    ZarnSdk::ZarnApi api{next, rig.urls, rig.session};
+    ZarnSdk::ZarnApi api{next, "https://unit.invalid", rig.session};
     EventDelivery restarted{rig.store, api, sion::DefaultThreadLauncher(), QuickTimings()};
     ASSERT_TRUE(restarted.Start());
     const int64_t number = restarted.NextNumber().value();

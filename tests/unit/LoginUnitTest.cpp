@@ -1,4 +1,5 @@
-// The server login over a fake poster: what its reply stores, and the game's one answer.
+// The server login over a fake poster: the request its table entry makes, what its reply
+// stores, and the game's one answer.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -35,6 +36,11 @@ TEST(Login, EachReplyIsTheGamesOneAnswerAndOnlyAWellFormedOneIsStored) {
     ZarnSdk::CZarnUser user{rig.api, rig.session, track};
     GameReplies game;
     user.Login("7656", "ab", rig.session.LoginGeneration(), game.Callback());
+    // The call's table entry alone makes it; signed: "10001" "key" "1" "STEAM" "ab".
+    EXPECT_EQ(rig.poster.Request(0).url, "https://unit.invalid/sdkapi/v22/init.do");
+    EXPECT_EQ(rig.poster.Request(0).body,
+              R"(appId=10001&os=&sdkVer=&sdkType=&clientId=&runPlatform=&gamePlatform=&platform=STEAM&bindType=1)"
+              R"(&puserId=7656&accessToken=ab&extra={"merId":"480"}&osign=4f47b1ee6e3a8ffe56e3eca7969a694d)");
     if (c.logoutMeanwhile) rig.session.Logout();
     rig.poster.Answer(0, c.reply);
     const auto all = game.All();

@@ -34,8 +34,7 @@ struct UnitRig {
   TempDir dir;
   FakePoster poster;
   ZarnSdk::SessionState session;
-  const ZarnSdk::ApiEndpoints urls = ZarnSdk::ApiEndpoints::FromOrigin("https://unit.invalid");
-  ZarnSdk::ZarnApi api{poster, urls, session};
+  ZarnSdk::ZarnApi api{poster, "https://unit.invalid", session};
   ZarnSdk::ZarnConfigUtils store{dir.str()};
 };
 
