@@ -3,7 +3,7 @@ cmake_minimum_required(VERSION 3.25)
 # libgcc, libstdc++ and winpthread are linked in. Reads the PE import table.
 # Inputs: FILE, OBJDUMP. With -DTAMPER=ON steam_api64.dll is not allowed: the check must fail.
 set(allowed advapi32.dll bcrypt.dll crypt32.dll kernel32.dll msvcrt.dll ole32.dll rpcrt4.dll
-            shell32.dll user32.dll ws2_32.dll steam_api64.dll)
+            shell32.dll user32.dll winhttp.dll ws2_32.dll steam_api64.dll)
 if(TAMPER)
   list(REMOVE_ITEM allowed steam_api64.dll)
 endif()

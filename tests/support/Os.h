@@ -83,6 +83,8 @@ Socket Accept(Socket listener);
 // Bytes moved (0: the peer closed), or -1 on an error.
 long Send(Socket socket, const char* data, std::size_t size);
 long Receive(Socket socket, char* buffer, std::size_t size);
+// Whether `socket` has bytes (or an end) to read within `timeout`.
+bool WaitReadable(Socket socket, std::chrono::milliseconds timeout);
 // Wakes any thread blocked on the socket (accept, receive).
 void Shutdown(Socket socket);
 void Close(Socket socket);

@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
@@ -231,6 +232,11 @@ long Send(Socket socket, const char* data, std::size_t size) {
     const ssize_t n = ::send(static_cast<int>(socket), data, size, MSG_NOSIGNAL);
     if (n >= 0 || errno != EINTR) return static_cast<long>(n);
   }
+}
+
+bool WaitReadable(Socket socket, std::chrono::milliseconds timeout) {
+  pollfd entry{static_cast<int>(socket), POLLIN, 0};
+  return ::poll(&entry, 1, static_cast<int>(timeout.count())) != 0;
 }
 
 long Receive(Socket socket, char* buffer, std::size_t size) {

@@ -282,6 +282,14 @@ long Send(Socket socket, const char* data, std::size_t size) {
   return send(AsSocket(socket), data, static_cast<int>(std::min<std::size_t>(size, INT_MAX)), 0);
 }
 
+bool WaitReadable(Socket socket, std::chrono::milliseconds timeout) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(AsSocket(socket), &readable);
+  timeval limit{static_cast<long>(timeout.count() / 1000), static_cast<long>(timeout.count() % 1000 * 1000)};
+  return select(0, &readable, nullptr, nullptr, &limit) != 0;
+}
+
 long Receive(Socket socket, char* buffer, std::size_t size) {
   return recv(AsSocket(socket), buffer, static_cast<int>(std::min<std::size_t>(size, INT_MAX)), 0);
 }

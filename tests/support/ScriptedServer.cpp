@@ -9,6 +9,12 @@
 namespace zarntest {
 
 bool ScriptedServer::Connection::ReadMore() {
+  // Shutting a socket down does not wake a read blocked on it everywhere (wine), so a read waits
+  // in slices and gives up once the server is being destroyed.
+  while ((ssl_ == nullptr || SSL_pending(ssl_) == 0) && !os::WaitReadable(socket_, std::chrono::milliseconds(50))) {
+    std::lock_guard<std::mutex> lock(server_.mutex_);
+    if (server_.stopping_) return false;
+  }
   char buffer[4096];
   const long n = ssl_ != nullptr ? SSL_read(ssl_, buffer, sizeof buffer) : os::Receive(socket_, buffer, sizeof buffer);
   if (n > 0) pending_.append(buffer, static_cast<std::size_t>(n));
