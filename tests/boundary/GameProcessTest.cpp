@@ -299,10 +299,12 @@ TEST(GameProcess, UnloadingTheLibraryInAnyOrderLeavesTheGameRunning) {
   std::vector<std::pair<std::string, os::Process>> games;
   for (const char* order : {"init", "login", "exit"}) {
     for (int run = 0; run < 10; ++run) {
+      // Unloaded without Exit, the library stays mapped with its Steam thread: the leak checker's
+      // scan of that thread's dynamic TLS faults, which says nothing of the game.
       games.emplace_back(order, os::StartProcess(os::ExecutablePath(), {"--zarn-child=UnloadsTheLibrary"},
-                                                 {{"ZARN_TEST_UNLOAD", order},
-                                                  {"ZARN_SDK_DATA_HOME", home.str()},
-                                                  {"ZARN_SDK_API_ORIGIN", "https://127.0.0.1:1"}}));
+                                                 WithoutSanitizersExitWork({{"ZARN_TEST_UNLOAD", order},
+                                                                            {"ZARN_SDK_DATA_HOME", home.str()},
+                                                                            {"ZARN_SDK_API_ORIGIN", "https://127.0.0.1:1"}})));
     }
   }
   for (const auto& [order, game] : games) EXPECT_EQ(os::WaitForExit(game, std::chrono::seconds(60)), 0) << order;
