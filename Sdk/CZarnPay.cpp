@@ -89,14 +89,7 @@ void CZarnPay::HandleCreateOrderReply(const Answer<OrderReply>& answer, OrderInf
   std::optional<OrderInfo> order;
   if (const OrderReply* created = answer.Ok()) {
     order = draft;
-    order->orderId = created->orderId;
-    order->productName = created->productName;
-    order->defaultCurrency = created->defaultCurrency;
-    order->defaultAmountMicro = created->defaultAmountMicro;
-    order->virtualCoinAmount = created->virtualCoinAmount;
-    order->virtualCurrency = created->virtualCurrency;
-    order->steamOrderId = created->steamOrderId;
-    order->steamTransId = created->steamTransId;
+    static_cast<OrderReply&>(*order) = *created;
   }
   const Stored stored = FinishOrderCreation(order);
   if (stored.displaced) {

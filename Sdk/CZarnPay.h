@@ -34,18 +34,11 @@
 
 namespace ZarnSdk {
 
-struct OrderInfo {
+// An order as the server created it (empty until it did), with what the purchase keeps beside it.
+struct OrderInfo : OrderReply {
   ProductInfo product;
   GameCallback callback;
-  std::string orderId;
-  std::string productName;
-  std::string defaultCurrency;
-  int64_t defaultAmountMicro = 0;
-  int64_t virtualCoinAmount = 0;
-  std::string virtualCurrency;
   std::string extInfo;
-  std::string steamOrderId;
-  std::string steamTransId;
   PlayerState buyer;  // the player when CallPay was made
 };
 
